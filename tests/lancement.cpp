@@ -205,6 +205,8 @@ Processus::Processus(const Lancement &l)
             return -1;
         case Flux::terminal:
             return esclave;
+        case Flux::sortie:
+            return -2; // set below, once stdout's descriptor exists
         }
         return -1;
     };
@@ -213,6 +215,9 @@ Processus::Processus(const Lancement &l)
         preparer(l.sortie, false, &sortie_, "sortie"),
         preparer(l.erreur, false, &erreur_, "erreur"),
     };
+    bool erreur_sur_sortie = fds[2] == -2;
+    if (erreur_sur_sortie)
+        fds[2] = fds[1];
 
     int rapport[2]; // carries errno from the child when exec fails
     tube(rapport);
@@ -247,9 +252,9 @@ Processus::Processus(const Lancement &l)
 
     // Only the child keeps the program's side of each stream.
     setpgid(pid_, pid_); // also from here, so it holds before any kill
-    for (int fd : fds)
-        if (fd >= 0 && fd != esclave)
-            close(fd);
+    for (int n = 0; n < (erreur_sur_sortie ? 2 : 3); n++)
+        if (fds[n] >= 0 && fds[n] != esclave)
+            close(fds[n]);
     if (esclave >= 0)
         close(esclave);
     close(rapport[1]);

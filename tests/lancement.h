@@ -29,6 +29,7 @@ enum class Flux {
     nul,      // /dev/null
     ferme,    // no descriptor at all
     terminal, // the slave side of a pseudo-terminal shared by all such streams
+    sortie,   // stderr only: the same descriptor as stdout, as with 2>&1
 };
 
 // Where to read what the program wrote.

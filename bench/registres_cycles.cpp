@@ -1,0 +1,82 @@
+// What one iteration of registres' loop costs, in processor cycles.
+//
+// The clock is learnt from a loop of dependent one-cycle additions (each waits
+// for the one before, so the loop runs at one addition per cycle whatever the
+// processor's width), timed just before and just after the program. registres
+// is then timed as a process of its own, and so is the same source built
+// without optimisation, for comparison.
+//
+//     build/bin/bench_registres [runs]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char **environ;
+
+using Horloge = std::chrono::steady_clock;
+
+constexpr double iterations = 1500000000.0;
+
+// Cycles per second: 10 dependent additions per pass.
+static double frequence()
+{
+    constexpr unsigned long passes = 100000000;
+    unsigned long x = 0;
+    auto debut = Horloge::now();
+    for (unsigned long i = 0; i < passes; i++) {
+        asm volatile("add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\t"
+                     "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0"
+                     : "+r"(x));
+    }
+    std::chrono::duration<double> duree = Horloge::now() - debut;
+    return passes * 10.0 / duree.count();
+}
+
+static double secondes(const char *programme)
+{
+    char *argv[] = {const_cast<char *>(programme), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    auto debut = Horloge::now();
+    pid_t pid;
+    if (posix_spawn(&pid, programme, &actions, nullptr, argv, environ) != 0) {
+        perror("posix_spawn");
+        exit(1);
+    }
+    int statut;
+    waitpid(pid, &statut, 0);
+    std::chrono::duration<double> duree = Horloge::now() - debut;
+    posix_spawn_file_actions_destroy(&actions);
+    return duree.count();
+}
+
+// Best of a few runs, in cycles per iteration, with the clock read around each.
+static void mesurer(const char *nom, const char *programme, int essais)
+{
+    double meilleur = 1e300, ghz = 0;
+    for (int k = 0; k < essais; k++) {
+        double avant = frequence();
+        double t = secondes(programme);
+        double f = (avant + frequence()) / 2;
+        double cycles = t * f / iterations;
+        if (cycles < meilleur) {
+            meilleur = cycles;
+            ghz = f / 1e9;
+        }
+    }
+    printf("%-28s %6.2f cycles/iteration (clock %.2f GHz)\n", nom, meilleur, ghz);
+}
+
+int main(int argc, char *argv[])
+{
+    int essais = argc > 1 ? atoi(argv[1]) : 3;
+    mesurer("registres", CHEMIN_REGISTRES, essais);
+    mesurer("registres, unoptimised", CHEMIN_REGISTRES_O0, 1);
+    printf("bound set by the loop's dependency chain: about 6 to 7 cycles/iteration\n");
+    return 0;
+}
