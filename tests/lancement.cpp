@@ -113,7 +113,7 @@ std::string contenu_fichier(const std::string &chemin)
 
 } // namespace
 
-Processus::Processus(const Lancement &l)
+Processus::Processus(const Lancement &l) : ramasser_orphelins_(l.ramasser_orphelins)
 {
     preparer_processus_de_test();
     dossier_ = dossier_temporaire();
@@ -385,17 +385,8 @@ std::string Processus::lire_tout(Canal canal, Duree limite)
     auto fin = Horloge::now() + limite;
     if (!f.chemin.empty()) {
         // A file has no end of its own: wait until the program and every
-        // process it left behind (its orphans come back to us) are gone.
-        if (attendre(limite)) {
-            int statut;
-            while (Horloge::now() < fin) {
-                pid_t r = waitpid(-pid_, &statut, WNOHANG);
-                if (r < 0)
-                    break;
-                if (r == 0)
-                    std::this_thread::sleep_for(1ms);
-            }
-        }
+        // process it left behind are gone.
+        groupe_termine(limite);
         return contenu_fichier(f.chemin);
     }
     while (f.fd >= 0 && !f.fini && Horloge::now() < fin)
@@ -407,6 +398,8 @@ std::optional<int> Processus::attendre(Duree limite)
 {
     auto fin = Horloge::now() + limite;
     while (!code_) {
+        if (ramasser_orphelins_)
+            ramasser_orphelins();
         int statut;
         pid_t r = waitpid(pid_, &statut, WNOHANG);
         if (r == pid_)
@@ -417,6 +410,35 @@ std::optional<int> Processus::attendre(Duree limite)
             lire_disponible(1ms); // keep the pipes drained meanwhile
     }
     return code_;
+}
+
+void Processus::ramasser_orphelins()
+{
+    // Look before reaping: the program itself is left to attendre.
+    siginfo_t info;
+    for (;;) {
+        info.si_pid = 0;
+        if (waitid(P_PGID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+            info.si_pid == 0 || info.si_pid == pid_)
+            return;
+        waitpid(info.si_pid, nullptr, 0);
+    }
+}
+
+bool Processus::groupe_termine(Duree limite)
+{
+    auto fin = Horloge::now() + limite;
+    if (!attendre(limite))
+        return false;
+    while (Horloge::now() < fin) {
+        pid_t r = waitpid(-pid_, nullptr, WNOHANG);
+        // No child of ours left in the group, and nobody else holds it.
+        if (r < 0 && kill(-pid_, 0) != 0)
+            return true;
+        if (r <= 0)
+            std::this_thread::sleep_for(1ms);
+    }
+    return false;
 }
 
 Resultat executer(const Lancement &lancement, Duree limite)

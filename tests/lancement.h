@@ -47,6 +47,9 @@ struct Lancement {
     std::vector<std::pair<std::string, std::optional<std::string>>> environnement;
     bool sigchld_ignore = false;  // started with SIGCHLD ignored
     bool fork_impossible = false; // every fork of the program fails with EAGAIN
+    // Reap the program's orphans as they end, as init would, while waiting
+    // for the program (for programs that start others, such as the tour).
+    bool ramasser_orphelins = false;
 };
 
 class Processus {
@@ -73,6 +76,10 @@ public:
     // nullopt if it is still running at the limit.
     std::optional<int> attendre(Duree limite = 5s);
 
+    // Whether the program and every process of its group have ended within
+    // the limit (the orphans that came back to us are reaped on the way).
+    bool groupe_termine(Duree limite = 5s);
+
 private:
     struct Flot {
         int fd = -1;         // pipe or terminal master
@@ -82,6 +89,8 @@ private:
     };
     Flot &flot(Canal canal);
     bool lire_disponible(Duree attente); // one poll round over every open flot
+    void ramasser_orphelins();
+    bool ramasser_orphelins_;
 
     pid_t pid_ = -1;
     std::optional<int> code_;
