@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Checks the Debian package built by `cmake --workflow --preset package`:
+# ten programs in /usr/bin, ten manual pages, and handover from the extracted
+# tree becoming the extracted cupcounter.
+set -euo pipefail
+deb=$(ls "${1:-build-package/paquet}"/*.deb)
+dossier=$(mktemp -d)
+pid=
+trap '[[ -n $pid ]] && { kill -KILL "$pid"; wait "$pid"; } 2>/dev/null; rm -rf "$dossier"' EXIT
+
+dpkg-deb -x "$deb" "$dossier"
+echo "package: $(basename "$deb")"
+dpkg-deb -f "$deb" Package Version Depends Maintainer Section
+
+manque=0
+for p in genreport keyhold1 keyhold2 cupcounter handover rightwalker leftwalker registres linefit stopclock; do
+  [[ -x $dossier/usr/bin/$p ]] || { echo "missing program: /usr/bin/$p"; manque=1; }
+  [[ -f $dossier/usr/share/man/man1/$p.1.gz ]] || { echo "missing page: $p.1.gz"; manque=1; }
+done
+((manque == 0))
+
+# handover, found in the package, must become the package's cupcounter.
+PATH="$dossier/usr/bin" "$dossier/usr/bin/handover" >"$dossier/sortie" &
+pid=$!
+for ((i = 0; i < 200; i++)); do
+  [[ -s $dossier/sortie ]] && break
+  sleep 0.01
+done
+ligne=$(head -n 1 "$dossier/sortie")
+attendu="pid : $pid, cup number 0"
+if [[ $ligne != "$attendu" ]]; then
+  echo "handover from the package printed '$ligne', expected '$attendu'"
+  exit 1
+fi
+[[ $(readlink "/proc/$pid/exe") == "$dossier/usr/bin/cupcounter" ]]
+echo "package check: 10 programs, 10 manual pages, handover becomes cupcounter (pid $pid)"
