@@ -6,7 +6,16 @@ set -euo pipefail
 deb=$(ls "${1:-build-package/paquet}"/*.deb)
 dossier=$(mktemp -d)
 pid=
-trap '[[ -n $pid ]] && { kill -KILL "$pid"; wait "$pid"; } 2>/dev/null; rm -rf "$dossier"' EXIT
+finir() {
+  local code=$?
+  if [[ -n $pid ]]; then
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$dossier"
+  exit "$code"
+}
+trap finir EXIT
 
 dpkg-deb -x "$deb" "$dossier"
 echo "package: $(basename "$deb")"
