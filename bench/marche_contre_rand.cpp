@@ -7,42 +7,13 @@
 // should stay close to 1.
 //
 //     build/bin/bench_marche [N] [runs]
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
-using Horloge = std::chrono::steady_clock;
-
-// Wall time from start to end of one process.
-static double secondes(const char *programme, char *argv[])
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    auto debut = Horloge::now();
-    pid_t pid;
-    if (posix_spawn(&pid, programme, &actions, nullptr, argv, environ) != 0) {
-        perror("posix_spawn");
-        exit(1);
-    }
-    int statut;
-    waitpid(pid, &statut, 0);
-    std::chrono::duration<double> duree = Horloge::now() - debut;
-    posix_spawn_file_actions_destroy(&actions);
-    if (!WIFEXITED(statut) || WEXITSTATUS(statut) != 0) {
-        fprintf(stderr, "%s failed\n", programme);
-        exit(1);
-    }
-    return duree.count();
-}
+#include "duree_processus.h"
 
 // The reference: N draws and nothing else, seeded the same way.
 static int boucle_rand(unsigned long n)
@@ -69,8 +40,8 @@ int main(int argc, char *argv[])
 
     double meilleur_marcheur = 1e300, meilleur_rand = 1e300;
     for (int k = 0; k < essais; k++) {
-        double m = secondes(CHEMIN_RIGHTWALKER, argv_marcheur);
-        double r = secondes("/proc/self/exe", argv_boucle);
+        double m = duree_processus(CHEMIN_RIGHTWALKER, argv_marcheur);
+        double r = duree_processus("/proc/self/exe", argv_boucle);
         if (m < meilleur_marcheur)
             meilleur_marcheur = m;
         if (r < meilleur_rand)

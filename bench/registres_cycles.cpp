@@ -11,11 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char **environ;
+#include "duree_processus.h"
 
 using Horloge = std::chrono::steady_clock;
 
@@ -36,32 +32,14 @@ static double frequence()
     return passes * 10.0 / duree.count();
 }
 
-static double secondes(const char *programme)
-{
-    char *argv[] = {const_cast<char *>(programme), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    auto debut = Horloge::now();
-    pid_t pid;
-    if (posix_spawn(&pid, programme, &actions, nullptr, argv, environ) != 0) {
-        perror("posix_spawn");
-        exit(1);
-    }
-    int statut;
-    waitpid(pid, &statut, 0);
-    std::chrono::duration<double> duree = Horloge::now() - debut;
-    posix_spawn_file_actions_destroy(&actions);
-    return duree.count();
-}
-
 // Best of a few runs, in cycles per iteration, with the clock read around each.
 static void mesurer(const char *nom, const char *programme, int essais)
 {
     double meilleur = 1e300, ghz = 0;
     for (int k = 0; k < essais; k++) {
         double avant = frequence();
-        double t = secondes(programme);
+        char *argv[] = {const_cast<char *>(programme), nullptr};
+        double t = duree_processus(programme, argv);
         double f = (avant + frequence()) / 2;
         double cycles = t * f / iterations;
         if (cycles < meilleur) {
