@@ -26,7 +26,8 @@ int main()
     // Nothing was printed before: no buffered output to lose or to repeat.
     int res = execvp("cupcounter", arg);
 
-    // Only reached when the exec failed, and then res is -1.
-    (void)res;
-    signaler_echec("Echec execvp ");
+    // Reached only when the exec failed: res is -1 and errno tells why.
+    if (res == -1)
+        signaler_echec("Echec execvp ");
+    return res;
 }
