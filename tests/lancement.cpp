@@ -103,6 +103,11 @@ std::string normaliser_terminal(std::string texte)
     return texte;
 }
 
+bool utilise_terminal(const Lancement &l)
+{
+    return l.entree == Flux::terminal || l.sortie == Flux::terminal || l.erreur == Flux::terminal;
+}
+
 std::string contenu_fichier(const std::string &chemin)
 {
     std::ifstream f(chemin, std::ios::binary);
@@ -159,9 +164,7 @@ Processus::Processus(const Lancement &l) : ramasser_orphelins_(l.ramasser_orphel
     envp.push_back(nullptr);
 
     int esclave = -1;
-    bool veut_terminal = l.entree == Flux::terminal || l.sortie == Flux::terminal ||
-                         l.erreur == Flux::terminal;
-    if (veut_terminal) {
+    if (utilise_terminal(l)) {
         int maitre;
         struct winsize taille = {24, 80, 0, 0};
         if (openpty(&maitre, &esclave, nullptr, nullptr, &taille) != 0)
@@ -332,7 +335,7 @@ Processus::Flot &Processus::flot(Canal canal)
     return terminal_;
 }
 
-bool Processus::lire_disponible(Duree attente)
+void Processus::lire_disponible(Duree attente)
 {
     std::vector<pollfd> attendus;
     std::vector<Flot *> flots;
@@ -344,10 +347,10 @@ bool Processus::lire_disponible(Duree attente)
     }
     if (attendus.empty()) {
         std::this_thread::sleep_for(std::min(attente, Duree(1)));
-        return false;
+        return;
     }
     if (poll(attendus.data(), attendus.size(), static_cast<int>(attente.count())) <= 0)
-        return false;
+        return;
     for (size_t k = 0; k < attendus.size(); k++) {
         if (attendus[k].revents == 0)
             continue;
@@ -358,7 +361,6 @@ bool Processus::lire_disponible(Duree attente)
         else if (n == 0 || errno != EINTR)
             flots[k]->fini = true; // EOF, or EIO once no terminal slave is left
     }
-    return true;
 }
 
 std::string Processus::lire_jusqu_a(Canal canal, std::string_view motif, Duree limite)
@@ -458,9 +460,7 @@ Resultat executer(const Lancement &lancement, Duree limite)
                    ? p.lire_tout(Canal::sortie, 2s) : "";
     r.erreur = lancement.erreur == Flux::tube || lancement.erreur == Flux::fichier
                    ? p.lire_tout(Canal::erreur, 2s) : "";
-    bool terminal = lancement.entree == Flux::terminal || lancement.sortie == Flux::terminal ||
-                    lancement.erreur == Flux::terminal;
-    r.terminal = terminal ? p.lire_tout(Canal::terminal, 2s) : "";
+    r.terminal = utilise_terminal(lancement) ? p.lire_tout(Canal::terminal, 2s) : "";
     return r;
 }
 

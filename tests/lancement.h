@@ -88,7 +88,7 @@ private:
         bool fini = false;
     };
     Flot &flot(Canal canal);
-    bool lire_disponible(Duree attente); // one poll round over every open flot
+    void lire_disponible(Duree attente); // one poll round over every open flot
     void ramasser_orphelins();
     bool ramasser_orphelins_;
 
@@ -121,6 +121,9 @@ bool attendre_que(const std::function<bool()> &condition, Duree limite = 5s);
 // Whether this machine lets the helper make a program's forks fail
 // (Lancement::fork_impossible); tests skip, saying why, when it cannot.
 bool echec_fork_possible();
+inline constexpr const char *sans_echec_fork =
+    "this machine does not let the test make fork fail "
+    "(needs root to switch to nobody, or an enforceable RLIMIT_NPROC)";
 
 // The number in "pid : N..." lines; -1 when there is none.
 pid_t pid_dans(std::string_view texte, std::string_view prefixe = "pid : ");

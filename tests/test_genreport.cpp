@@ -78,8 +78,7 @@ TEST(Genreport, ArgumentsChangeNothing)
 TEST(Genreport, FailedForkIsReportedWithItsOwnErrorWhereverStderrGoes)
 {
     if (!echec_fork_possible())
-        GTEST_SKIP() << "this machine does not let the test make fork fail "
-                        "(needs root to switch to nobody, or an enforceable RLIMIT_NPROC)";
+        GTEST_SKIP() << sans_echec_fork;
     for (Flux erreur : {Flux::terminal, Flux::fichier, Flux::tube}) {
         auto r = executer({.programme = CHEMIN_GENREPORT, .erreur = erreur,
                            .fork_impossible = true});

@@ -109,8 +109,7 @@ TEST_P(Keyhold, ClosedStdinIsAReadError)
 TEST_P(Keyhold, FailedForkIsReportedAndNothingIsRead)
 {
     if (!echec_fork_possible())
-        GTEST_SKIP() << "this machine does not let the test make fork fail "
-                        "(needs root to switch to nobody, or an enforceable RLIMIT_NPROC)";
+        GTEST_SKIP() << sans_echec_fork;
     for (Flux erreur : {Flux::terminal, Flux::fichier}) {
         // stdin stays open and empty: were it read, the program would block.
         Processus p({.programme = GetParam().programme, .erreur = erreur,

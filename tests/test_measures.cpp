@@ -44,6 +44,13 @@ std::vector<Instruction> desassembler_main(const std::string &programme)
     return main;
 }
 
+const std::string ligne_du_temps = "temps \xC3\xA9" "coul\xC3\xA9 : 0.000000 secondes\n";
+
+std::string annonce(const std::string &commande)
+{
+    return "ex\xC3\xA9" "cution de " + commande + "\n";
+}
+
 } // namespace
 
 TEST(Registres, PrintsItsOneLine)
@@ -106,41 +113,38 @@ TEST(Stopclock, AnnouncesTheFirstArgumentOnStdoutAndZeroSecondsOnStderr)
 {
     auto r = executer({.programme = CHEMIN_STOPCLOCK, .arguments = {"ls", "-l"}});
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.sortie, "ex\xC3\xA9" "cution de ls\n");
-    EXPECT_EQ(r.erreur, "temps \xC3\xA9" "coul\xC3\xA9 : 0.000000 secondes\n");
+    EXPECT_EQ(r.sortie, annonce("ls"));
+    EXPECT_EQ(r.erreur, ligne_du_temps);
 
     auto seul = executer({.programme = CHEMIN_STOPCLOCK});
     EXPECT_EQ(seul.code, 0);
     EXPECT_EQ(seul.sortie, "") << "no argument, no announcement";
-    EXPECT_EQ(seul.erreur, "temps \xC3\xA9" "coul\xC3\xA9 : 0.000000 secondes\n");
+    EXPECT_EQ(seul.erreur, ligne_du_temps);
 }
 
 TEST(Stopclock, RunsNothingItAnnounces)
 {
     fs::path trace = fs::temp_directory_path() / ("stopclock-trace-" + std::to_string(getpid()));
     auto r = executer({.programme = CHEMIN_STOPCLOCK, .arguments = {"touch", trace.string()}});
-    EXPECT_EQ(r.sortie, "ex\xC3\xA9" "cution de touch\n");
+    EXPECT_EQ(r.sortie, annonce("touch"));
     EXPECT_FALSE(fs::exists(trace)) << "touch was started";
     fs::remove(trace);
 
     auto absente = executer({.programme = CHEMIN_STOPCLOCK, .arguments = {"pas-une-commande"}});
     EXPECT_EQ(absente.code, 0);
-    EXPECT_EQ(absente.sortie, "ex\xC3\xA9" "cution de pas-une-commande\n");
-    EXPECT_EQ(absente.erreur, "temps \xC3\xA9" "coul\xC3\xA9 : 0.000000 secondes\n");
+    EXPECT_EQ(absente.sortie, annonce("pas-une-commande"));
+    EXPECT_EQ(absente.erreur, ligne_du_temps);
 }
 
 TEST(Stopclock, OnOnePipeTheTimeLineComesFirstOnATerminalTheAnnouncement)
 {
-    const std::string annonce = "ex\xC3\xA9" "cution de ls\n";
-    const std::string temps = "temps \xC3\xA9" "coul\xC3\xA9 : 0.000000 secondes\n";
-
     // stdout block-buffered: the announcement leaves only at the end.
     auto tube = executer({.programme = CHEMIN_STOPCLOCK, .arguments = {"ls"},
                           .erreur = Flux::sortie});
-    EXPECT_EQ(tube.sortie, temps + annonce);
+    EXPECT_EQ(tube.sortie, ligne_du_temps + annonce("ls"));
 
     // stdout line-buffered: the announcement leaves at its line feed.
     auto terminal = executer({.programme = CHEMIN_STOPCLOCK, .arguments = {"ls"},
                               .sortie = Flux::terminal, .erreur = Flux::terminal});
-    EXPECT_EQ(terminal.terminal, annonce + temps);
+    EXPECT_EQ(terminal.terminal, annonce("ls") + ligne_du_temps);
 }
