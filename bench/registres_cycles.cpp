@@ -17,16 +17,24 @@ using Horloge = std::chrono::steady_clock;
 
 constexpr double iterations = 1500000000.0;
 
-// Cycles per second: 10 dependent additions per pass.
+// One addition whose result the optimiser may not see through, so that it
+// neither merges the ten below nor lets one start before the last has ended.
+static inline void plus_un(unsigned long &x)
+{
+    x += 1;
+    asm volatile("" : "+r"(x));
+}
+
+// Cycles per second: 10 dependent additions per pass. The empty asm holds no
+// instruction, so this is the same on x86-64 and aarch64.
 static double frequence()
 {
     constexpr unsigned long passes = 100000000;
     unsigned long x = 0;
     auto debut = Horloge::now();
     for (unsigned long i = 0; i < passes; i++) {
-        asm volatile("add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\t"
-                     "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0"
-                     : "+r"(x));
+        plus_un(x); plus_un(x); plus_un(x); plus_un(x); plus_un(x);
+        plus_un(x); plus_un(x); plus_un(x); plus_un(x); plus_un(x);
     }
     std::chrono::duration<double> duree = Horloge::now() - debut;
     return passes * 10.0 / duree.count();

@@ -85,11 +85,17 @@ std::string dossier_temporaire()
 // Drops to nobody (when root, whom the kernel exempts from the process limit)
 // and then sets that limit to 0: the next exec still succeeds, every fork
 // after it fails with EAGAIN. Called in a forked child only.
+//
+// In a rootless container uid 0 is a stand-in without the real root's
+// exemption, and nobody is not mapped, so the switch fails: the limit alone
+// is enough there. Whether forks then really fail is for the caller's probe
+// (echec_fork_possible) to find out.
 bool interdire_fork()
 {
     if (geteuid() == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(gid_nogroup) != 0 || setuid(uid_nobody) != 0)
-            return false;
+        setgroups(0, nullptr);
+        if (setgid(gid_nogroup) == 0)
+            setuid(uid_nobody);
     }
     struct rlimit zero = {0, 0};
     return setrlimit(RLIMIT_NPROC, &zero) == 0;
@@ -144,10 +150,11 @@ Processus::Processus(const Lancement &l) : ramasser_orphelins_(l.ramasser_orphel
     std::vector<std::string> env;
     for (char **e = environ; *e != nullptr; e++)
         env.emplace_back(*e);
-    for (const auto &[nom, valeur] : l.environnement) {
-        std::erase_if(env, [&](const std::string &v) { return v.starts_with(nom + "="); });
-        if (valeur)
-            env.push_back(nom + "=" + *valeur);
+    for (const auto &reglage : l.environnement) {
+        const std::string prefixe = reglage.first + "=";
+        std::erase_if(env, [&](const std::string &v) { return v.starts_with(prefixe); });
+        if (reglage.second)
+            env.push_back(prefixe + *reglage.second);
     }
     if (l.fork_impossible) {
         // LeakSanitizer needs a task of its own at exit, which the limit forbids.

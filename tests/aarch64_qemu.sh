@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Runs the cross-built aarch64 programs under qemu-user and checks what they
+# print. Emulation cannot show everything (qemu's own threads break a forced
+# fork failure, /proc names the emulator), so this stays with plain output.
+set -euo pipefail
+bin=$1
+qemu=(qemu-aarch64-static -L /usr/aarch64-linux-gnu)
+lancer() { "${qemu[@]}" "$bin/$1" "${@:2}"; }
+
+echec=0
+attendre() { # nom obtenu attendu
+  if [[ $2 == $3 ]]; then echo "aarch64 $1: ok"; else
+    echo "aarch64 $1: got $(printf %q "$2"), expected the pattern $(printf %q "$3")"; echec=1; fi
+}
+attendre genreport "$(lancer genreport | sort)" \
+  $'  gen 2 : je suis [0-9]* fils de [0-9]*, res = 0\ngen 1 : je suis [0-9]* fils de [0-9]*, res = [0-9]*'
+attendre keyhold1 "$(echo | lancer keyhold1)" 'pid : [0-9]* '
+attendre rightwalker "$(lancer rightwalker 3 1000)" \
+  $'\n'"$(printf '%51s' '')EST Explorateur 3 : position finale = *[0-9]"
+attendre leftwalker "$(lancer leftwalker 4 1000)" $'\nOUEST Explorateur 4 : position finale = *[0-9]'
+attendre registres "$(lancer registres)" 'suite : 1500000000 '
+attendre linefit "$(lancer linefit; echo "status $?")" 'status 0'
+# Through a pipe the unbuffered time line comes first.
+attendre stopclock "$(lancer stopclock ls 2>&1)" $'temps écoulé : 0.000000 secondes\nexécution de ls'
+attendre cupcounter "$(timeout 1.5 "${qemu[@]}" "$bin/cupcounter" | head -n 1)" \
+  'pid : [0-9]*, cup number 0'
+exit "$echec"
