@@ -43,8 +43,9 @@ chrono() { date +%s.%N; }
 secondes() { awk -v a="$1" -v b="$(chrono)" 'BEGIN { printf "%.1f", b - a }'; }
 
 # Runs one step: its name, then the command; on failure, the end of its log.
+numero=0
 etape() {
-  local nom=$1 debut journal=$journaux/$1.log
+  local nom=$1 debut journal=$journaux/$((++numero)).log
   shift
   debut=$(chrono)
   if "$@" >"$journal" 2>&1 </dev/null; then

@@ -2,6 +2,9 @@
 // the walk seeded by the walker's own pid, the usage message.
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
+
 #include "lancement.h"
 #include "marche.h"
 
@@ -68,4 +71,39 @@ TEST(Walkers, WrongArgumentCountGivesTheUsageAndStatus1)
             EXPECT_EQ(r.sortie, "");
         }
     }
+}
+
+TEST(Walkers, WalkersRacingOnOneTerminalEachTakeALineOfTheirOwn)
+{
+    // Six walkers a round that end at about the same moment, on one terminal:
+    // a report that left in two writes (line feed, then the rest) lets
+    // another walker's report slip in between, two reports on one line.
+    const int tours = 20;
+    Processus p({.programme = "/bin/sh",
+                 .arguments = {"-c", "for k in $(seq " + std::to_string(tours) + "); do "
+                               "for i in 1 2 3; do rightwalker $i 3000 & leftwalker $i 3000 & "
+                               "done; wait; done"},
+                 .sortie = Flux::terminal,
+                 .environnement = {{"PATH", std::string(DOSSIER_BIN) + ":/usr/bin:/bin"}}});
+    ASSERT_EQ(p.attendre(20s), 0);
+    std::string ecran = p.lire_tout(Canal::terminal);
+
+    static const std::regex rapport(
+        R"((( {51}EST)|(OUEST)) Explorateur [123] : position finale = -?\d+)");
+    std::istringstream lignes(ecran);
+    std::string ligne;
+    int rapports = 0, fautives = 0;
+    std::string exemple;
+    while (std::getline(lignes, ligne)) {
+        if (ligne.empty())
+            continue;
+        if (std::regex_match(ligne, rapport)) {
+            rapports++;
+        } else if (fautives++ == 0) {
+            exemple = ligne;
+        }
+    }
+    EXPECT_EQ(fautives, 0) << "lines holding something else than one report, e.g. « "
+                           << exemple << " »";
+    EXPECT_EQ(rapports, 6 * tours);
 }

@@ -18,6 +18,10 @@ int main(int argc, char *argv[])
     int64_t y = position_finale(nb_steps, getpid());
     int numero = lire_numero(argv[1]);
 
+    // On a terminal stdout is line-buffered: the leading line feed would
+    // leave on its own, and another walker's report could slip in before the
+    // rest. Fully buffered, the whole report leaves in one write at fflush.
+    setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
     printf("\nOUEST Explorateur %d : position finale = %ld", numero, y);
     fflush(stdout);
     return 0;
