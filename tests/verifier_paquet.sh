@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Debian package built by `cmake --workflow --preset package`:
-# ten programs in /usr/bin, ten manual pages, and handover from the extracted
-# tree becoming the extracted cupcounter.
+# Debian's own checker finds no error and no warning in it, it holds ten
+# programs in /usr/bin and ten manual pages, and handover from the extracted
+# tree becomes the extracted cupcounter.
 set -euo pipefail
 deb=$(ls "${1:-build-package/paquet}"/*.deb)
 dossier=$(mktemp -d)
@@ -16,6 +17,18 @@ finir() {
   exit "$code"
 }
 trap finir EXIT
+
+if ! command -v lintian >/dev/null; then
+  echo "lintian is missing: install the Debian package lintian" >&2
+  exit 1
+fi
+lintian_dit=$(lintian --fail-on error,warning "$deb" 2>&1) && lintian_ok=1 || lintian_ok=0
+printf '%s\n' "$lintian_dit" | grep -v '^running with root privileges' || true
+if ((!lintian_ok)); then
+  echo "lintian finds errors or warnings in the package"
+  exit 1
+fi
+echo "lintian: no error, no warning"
 
 dpkg-deb -x "$deb" "$dossier"
 echo "package: $(basename "$deb")"

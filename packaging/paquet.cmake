@@ -1,0 +1,48 @@
+# The Debian package: cmake --workflow --preset package (or ./make-package).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME processus-en-direct)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ten small programs that show how processes behave")
+# Debian wants the extended description's lines under 80 columns.
+set(CPACK_PACKAGE_DESCRIPTION
+  "For operating-systems classes: what fork returns, a zombie child left
+unreaped, a program replaced by execvp under the same pid, random walkers
+seeded by their pid, a register-bound loop, a cache-line query, a timing
+report. Messages are in French; each program has a manual page.")
+set(CPACK_PACKAGE_CONTACT "Processus en direct <equipe@processus-en-direct.invalid>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION education)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Dependencies from the libraries the programs really link (dpkg-shlibdeps).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/paquet)
+
+# What every Debian package carries beside its programs: the changelog (a
+# native package's is changelog.gz), the copyright file, and the lintian
+# overrides for French words its English dictionary takes for typos.
+set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME})
+set(changelog_gz ${PROJECT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${changelog_gz}
+  COMMAND gzip -9n -c ${CMAKE_CURRENT_LIST_DIR}/changelog > ${changelog_gz}
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/changelog VERBATIM)
+add_custom_target(changelog ALL DEPENDS ${changelog_gz})
+install(FILES ${changelog_gz} ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${doc})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+        RENAME ${CPACK_PACKAGE_NAME})
+
+if(SUITE_PAQUET_DEBIAN)
+  # strip leaves the compiler's .comment section; Debian's own packaging
+  # removes it. Runs after every program is installed (and stripped).
+  install(CODE "
+    foreach(p genreport keyhold1 keyhold2 cupcounter handover
+              rightwalker leftwalker registres linefit stopclock)
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${p}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()")
+endif()
+
+include(CPack)
