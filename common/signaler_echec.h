@@ -8,4 +8,11 @@
 // is never reported as success.
 //
 // texte is "Echec <call> ", trailing blank included.
-[[noreturn]] void signaler_echec(const char *texte);
+//
+// C linkage, so that an exercise written in C can call it too.
+#ifdef __cplusplus
+extern "C" [[noreturn]]
+#else
+_Noreturn
+#endif
+void signaler_echec(const char *texte);

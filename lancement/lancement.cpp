@@ -482,7 +482,38 @@ std::optional<EtatProc> lire_stat(pid_t pid)
     EtatProc e{};
     if (!(champs >> e.etat >> e.parent))
         return std::nullopt;
+    auto debut_nom = stat.find('(');
+    if (debut_nom != std::string::npos && debut_nom < fin_nom)
+        e.nom = stat.substr(debut_nom + 1, fin_nom - debut_nom - 1);
     return e;
+}
+
+std::vector<Enfant> enfants_de(pid_t parent)
+{
+    std::vector<Enfant> enfants;
+    std::error_code ignore;
+    for (const auto &entree : fs::directory_iterator("/proc", ignore)) {
+        std::string nom = entree.path().filename().string();
+        if (nom.empty() || nom.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        pid_t pid = static_cast<pid_t>(std::stol(nom));
+        auto e = lire_stat(pid);
+        if (e && e->parent == parent)
+            enfants.push_back({pid, *e});
+    }
+    return enfants;
+}
+
+std::vector<std::string> arguments_de(pid_t pid)
+{
+    std::string brut = contenu_fichier("/proc/" + std::to_string(pid) + "/cmdline");
+    std::vector<std::string> args;
+    std::string::size_type debut = 0, fin;
+    while ((fin = brut.find('\0', debut)) != std::string::npos) {
+        args.push_back(brut.substr(debut, fin - debut));
+        debut = fin + 1;
+    }
+    return args;
 }
 
 bool attendre_que(const std::function<bool()> &condition, Duree limite)

@@ -1,4 +1,4 @@
-// keyhold1, keyhold2: a zombie, held in place by a parent that never waits.
+// keyhold1: a zombie, held in place by a parent that never waits.
 //
 // The child prints its pid and ends at once. The parent, which never calls
 // wait, blocks reading one character. Until it gets it, the ended child stays
@@ -12,19 +12,18 @@
 //              4243  4242 Z+   [keyhold1] <defunct>
 // Press Enter in the first terminal: the parent ends, the system reaps the
 // child, and the ps line is gone. Ctrl-D instead of Enter ends the input:
-// "Echec scanf : Success", exit status 1.
+// "Echec scanf : Success", exit status 1. On a terminal in its usual line
+// mode the parent's read returns only at Enter: a lone x does nothing yet.
 //
-// The two programs are built from this one file and differ only in the
-// child's line: keyhold1 writes a blank before the line feed, keyhold2 does
-// not. LIGNE_FILS, the child's format, is given by the build.
+// Started with SIGCHLD ignored (env --ignore-signal=CHLD keyhold1), the
+// kernel reaps the child at once and no zombie is left to see.
+//
+// keyhold2 is the same program but for the child's line: here a blank
+// stands between the pid and the line feed (cat -A shows "pid : 4243 $").
 #include <cstdio>
 #include <unistd.h>
 
 #include "signaler_echec.h"
-
-#ifndef LIGNE_FILS
-#error "LIGNE_FILS (the child's format) is set by the build"
-#endif
 
 int main()
 {
@@ -33,7 +32,7 @@ int main()
         signaler_echec("Echec fork ");
 
     if (res_f == 0) {
-        printf(LIGNE_FILS, getpid());
+        printf("pid : %d \n", getpid());
         return 0; // the normal end writes the line out
     }
 

@@ -1,5 +1,5 @@
-// Test helper: starts a built program the way a user would, with each standard
-// stream chosen by the test, and collects what the kernel says about it.
+// Starts a program the way a user would, with each standard stream chosen by
+// the caller (a test, or verifier), and collects what the kernel says about it.
 //
 // Every process a Processus starts is put in a process group of its own; the
 // destructor kills that group and reaps every member, grandchildren included
@@ -108,12 +108,23 @@ struct Resultat {
 // waits for its end and collects every stream.
 Resultat executer(const Lancement &lancement, Duree limite = 10s);
 
-// What /proc/PID/stat says: the state letter and the parent's pid.
+// What /proc/PID/stat says: the state letter, the parent's pid, the name.
 struct EtatProc {
     char etat;
     pid_t parent;
+    std::string nom;
 };
 std::optional<EtatProc> lire_stat(pid_t pid);
+
+// The processes whose parent is parent right now, read from /proc.
+struct Enfant {
+    pid_t pid;
+    EtatProc etat;
+};
+std::vector<Enfant> enfants_de(pid_t parent);
+
+// A process's arguments, from /proc/PID/cmdline; empty once it has ended.
+std::vector<std::string> arguments_de(pid_t pid);
 
 // Polls condition every millisecond until it holds or the limit passes.
 bool attendre_que(const std::function<bool()> &condition, Duree limite = 5s);
