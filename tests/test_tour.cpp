@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <regex>
+#include <sstream>
 
 #include "lancement.h"
 
@@ -70,14 +71,53 @@ TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
         << "ps shows handover's process as cupcounter";
     EXPECT_NE(sortie.find("Echec execvp : No such file or directory"), std::string::npos);
 
-    // The walkers: three reports west at the margin, three east in the column.
-    EXPECT_EQ(compter(sortie, "\nOUEST Explorateur [123] : position finale = -?\\d+"), 3);
-    EXPECT_EQ(compter(sortie, "\n {51}EST Explorateur [123] : position finale = -?\\d+"), 3);
+    // The walkers: three reports west, three east in the column (30 blanks
+    // fewer, the tour's sed says so), each on its own line.
+    EXPECT_EQ(compter(sortie, "\n {4}OUEST Explorateur [123] : position finale = -?\\d+(?=\n)"), 3);
+    EXPECT_EQ(compter(sortie, "\n {25}EST Explorateur [123] : position finale = -?\\d+(?=\n)"), 3);
 
     EXPECT_NE(sortie.find("suite : 1500000000 \n"), std::string::npos);
     EXPECT_NE(sortie.find("LEVEL1_DCACHE_LINESIZE"), std::string::npos);
     EXPECT_EQ(compter(sortie, "temps écoulé : 0.000000 secondes"), 2);
     EXPECT_NE(sortie.find("Fin de la visite."), std::string::npos);
+
+    // Fit for a projector: 80 columns at most, and no escape code in a pipe.
+    std::istringstream lignes(sortie);
+    std::string ligne;
+    while (std::getline(lignes, ligne)) {
+        // Columns: UTF-8 continuation bytes take none.
+        auto colonnes = std::count_if(ligne.begin(), ligne.end(),
+                                      [](unsigned char c) { return (c & 0xC0) != 0x80; });
+        EXPECT_LE(colonnes, 80) << ligne;
+    }
+    EXPECT_EQ(sortie.find('\033'), std::string::npos) << "escape code written into a pipe";
+}
+
+TEST(Tour, InClassItHoldsTheZombieUntilTheTeacherPressesEnter)
+{
+    Processus p({.programme = CHEMIN_TOUR, .arguments = {"--classe", "--sans-vue", "keyhold1"},
+                 .entree = Flux::terminal, .sortie = Flux::terminal, .erreur = Flux::terminal,
+                 .environnement = {{"TOUR_BIN", DOSSIER_BIN}}, .ramasser_orphelins = true});
+    std::string ecran = p.lire_jusqu_a(Canal::terminal, "fin de la visite)", 10s);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(ecran, m, std::regex(R"(» zombie (\d+) sous keyhold1 (\d+) : )")))
+        << ecran;
+    pid_t zombie = std::stoi(m[1]), parent = std::stoi(m[2]);
+
+    // The tour waits for the teacher: the zombie stays, under its parent.
+    EXPECT_FALSE(p.attendre(300ms));
+    auto e = lire_stat(zombie);
+    ASSERT_TRUE(e) << "the zombie " << zombie << " is gone while the tour waits";
+    EXPECT_EQ(e->etat, 'Z');
+    EXPECT_EQ(e->parent, parent);
+
+    p.ecrire("\n"); // Enter: the tour releases keyhold1, whose zombie goes to an adopter
+    ecran = p.lire_jusqu_a(Canal::terminal, "Fin de la visite.", 10s);
+    EXPECT_TRUE(ecran.find("Le zombie " + m[1].str() + " a disparu") != std::string::npos ||
+                ecran.find("Le fils " + m[1].str() + " a été confié") != std::string::npos)
+        << ecran;
+    EXPECT_EQ(p.attendre(10s), 0);
+    EXPECT_FALSE(lire_stat(zombie) && lire_stat(zombie)->parent == parent);
 }
 
 TEST(Tour, InterruptedItStopsWhatItStarted)
