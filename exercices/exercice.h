@@ -55,7 +55,9 @@ struct Execution {
     pid_t pid = -1;
     double secondes = 0;
 };
-Execution executer_borne(const essai::Lancement &lancement, Duree limite = 5s);
+Execution executer_borne(const essai::Lancement &lancement, Duree limite = 3s);
+// How it ended: « code 7 », or « toujours en cours après 3 s ».
+std::string fin(const Execution &e);
 
 // Bytes as a student can read them back: « pid : 12 \n ».
 std::string montrer(std::string_view octets);

@@ -83,7 +83,7 @@ Exercice ordre()
         {"le parent finit avec le code 0", [=](const Contexte &c) {
              auto r = une_fois(c);
              if (r.code != 0)
-                 return echoue(r.code ? "code " + nombre(*r.code) : "toujours en cours après 5 s");
+                 return echoue(fin(r));
              return tenu();
          }},
         {"un fork impossible donne « Echec fork : ... » et le code 11", [](const Contexte &c) {
@@ -91,7 +91,7 @@ Exercice ordre()
                  return impossible("cette machine ne permet pas de faire échouer fork");
              auto r = executer_borne({.programme = c.programme, .fork_impossible = true});
              if (r.erreur != echec_fork || r.code != 11 || !r.sortie.empty())
-                 return echoue("code " + (r.code ? nombre(*r.code) : "?") + ", erreur « " +
+                 return echoue(fin(r) + ", erreur « " +
                                montrer(r.erreur) + " », sortie « " + montrer(r.sortie) + " »");
              return tenu();
          }},
@@ -141,14 +141,14 @@ Exercice sans_zombie()
         {"une entrée vide donne « Echec scanf : Success » et le code 1", [](const Contexte &c) {
              auto r = executer_borne({.programme = c.programme, .entree = Flux::fichier});
              if (r.erreur != "Echec scanf : Success\n" || r.code != 1)
-                 return echoue("code " + (r.code ? nombre(*r.code) : "?") + ", erreur « " +
+                 return echoue(fin(r) + ", erreur « " +
                                montrer(r.erreur) + " »");
              return tenu();
          }},
         {"une entrée fermée donne le code 9", [](const Contexte &c) {
              auto r = executer_borne({.programme = c.programme, .entree = Flux::ferme});
              if (r.code != 9)
-                 return echoue("code " + (r.code ? nombre(*r.code) : "?") + ", erreur « " +
+                 return echoue(fin(r) + ", erreur « " +
                                montrer(r.erreur) + " »");
              return tenu();
          }},
@@ -163,7 +163,7 @@ Verdict code_de(const Contexte &c, std::vector<std::string> commande, int attend
 {
     auto r = executer_borne({.programme = c.programme, .arguments = std::move(commande)});
     if (r.code != attendu)
-        return echoue(r.code ? "code " + nombre(*r.code) : "toujours en cours après 5 s");
+        return echoue(fin(r));
     return tenu();
 }
 
@@ -207,7 +207,7 @@ Exercice vrai_chrono()
              auto r = executer_borne({.programme = c.programme, .arguments = {"nulle-part-xyz"}});
              if (r.erreur.find("Echec execvp : No such file or directory\n") == std::string::npos ||
                  r.code != 127)
-                 return echoue("code " + (r.code ? nombre(*r.code) : "?") + ", erreur « " +
+                 return echoue(fin(r) + ", erreur « " +
                                montrer(r.erreur) + " »");
              return tenu();
          }},
@@ -233,7 +233,7 @@ Exercice vrai_chrono()
              auto r = executer_borne({.programme = c.programme});
              if (r.code != 0 || !r.sortie.empty() ||
                  !r.erreur.starts_with("temps \xC3\xA9" "coul\xC3\xA9 : "))
-                 return echoue("code " + (r.code ? nombre(*r.code) : "?") + ", sortie « " +
+                 return echoue(fin(r) + ", sortie « " +
                                montrer(r.sortie) + " », erreur « " + montrer(r.erreur) + " »");
              return tenu();
          }},
@@ -272,7 +272,7 @@ Exercice avant_exec()
              auto r = executer_borne({.programme = c.programme,
                                       .environnement = {{"PATH", "/nulle-part"}}});
              if (r.erreur != "Echec execvp : No such file or directory\n" || r.code != 2)
-                 return echoue("code " + (r.code ? nombre(*r.code) : "?") + ", erreur « " +
+                 return echoue(fin(r) + ", erreur « " +
                                montrer(r.erreur) + " »");
              return tenu();
          }},
@@ -364,7 +364,7 @@ Exercice course()
 {
     const std::string n = nombre(nb_marcheurs);
     return {"course", "rightwalker et leftwalker",
-            "course N PAS lance N marcheurs à la fois et recueille chacun dès qu'il finit", {
+            "course N PAS lance N marcheurs et recueille chacun dès qu'il finit", {
         {"les " + n + " marcheurs vivent en même temps, fils de course", [](const Contexte &c) {
              auto o = observer_course(c);
              if (!o.tous_vivants)
@@ -454,6 +454,15 @@ Execution executer_borne(const Lancement &lancement, Duree limite)
     if (lancement.erreur == Flux::tube || lancement.erreur == Flux::fichier)
         e.erreur = p.lire_tout(Canal::erreur, 1s);
     return e; // the destructor ends and reaps whatever is left
+}
+
+std::string fin(const Execution &e)
+{
+    if (!e.code)
+        return "toujours en cours après " + en_secondes(e.secondes) + " (arrêté)";
+    if (*e.code < 0)
+        return "tué par le signal " + std::to_string(-*e.code);
+    return "code " + std::to_string(*e.code);
 }
 
 std::string montrer(std::string_view octets)

@@ -7,7 +7,9 @@
 // Exit status: 0 when every criterion holds, 1 when one fails (or the source
 // does not compile), 2 for a usage error. Every program it starts is ended
 // and reaped, whatever it does.
+#include <csignal>
 #include <cstdio>
+#include <thread>
 #include <filesystem>
 #include <string>
 #include <sys/wait.h>
@@ -81,6 +83,23 @@ std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier
     return programme;
 }
 
+// What a student's program left behind outside its process group (setsid,
+// setpgid) came back to us, a subreaper, as its parents ended: end it all,
+// generation after generation, and reap it.
+void finir_les_restes()
+{
+    auto fin = std::chrono::steady_clock::now() + 3s;
+    while (std::chrono::steady_clock::now() < fin) {
+        auto restes = essai::enfants_de(getpid());
+        while (waitpid(-1, nullptr, WNOHANG) > 0) {}
+        if (restes.empty())
+            return;
+        for (const auto &r : restes)
+            kill(r.pid, SIGKILL);
+        std::this_thread::sleep_for(1ms);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -88,8 +107,8 @@ int main(int argc, char *argv[])
     const auto &exercices = tous_les_exercices();
     if (argc == 2 && std::string(argv[1]) == "--list") {
         for (const auto &e : exercices)
-            std::printf("%-12s à partir de %s : %s\n", e.nom.c_str(), e.depart.c_str(),
-                        e.but.c_str());
+            std::printf("%-12s %s\n%-12s (à partir de %s)\n", e.nom.c_str(), e.but.c_str(), "",
+                        e.depart.c_str());
         return 0;
     }
     if (argc != 3)
@@ -138,7 +157,7 @@ int main(int argc, char *argv[])
     }
     contexte.programme = programme.string();
 
-    std::printf("Exercice « %s », à partir de %s : %s\n", exercice->nom.c_str(),
+    std::printf("Exercice « %s », à partir de %s\nBut : %s.\n", exercice->nom.c_str(),
                 exercice->depart.c_str(), exercice->but.c_str());
     int tenus = 0, echoues = 0;
     for (const auto &critere : exercice->criteres) {
@@ -156,6 +175,7 @@ int main(int argc, char *argv[])
             std::printf(v.sorte == Verdict::tenu ? " (%s)" : "\n           %s", v.preuve.c_str());
         std::printf("\n");
         std::fflush(stdout);
+        finir_les_restes();
         tenus += v.sorte == Verdict::tenu;
         echoues += v.sorte == Verdict::echoue;
     }
