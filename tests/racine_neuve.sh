@@ -49,10 +49,10 @@ etape() {
   shift
   debut=$(chrono)
   if "$@" >"$journal" 2>&1 </dev/null; then
-    printf '%-42s ok  %6s s\n' "$nom" "$(secondes "$debut")"
+    printf '%-46s ok  %6s s\n' "$nom" "$(secondes "$debut")"
   else
     local code=$?
-    printf '%-42s FAILED (status %d) after %s s; end of its log:\n' "$nom" "$code" \
+    printf '%-46s FAILED (status %d) after %s s; end of its log:\n' "$nom" "$code" \
       "$(secondes "$debut")"
     tail -n 40 "$journal" | sed 's/^/    /'
     exit 1
@@ -69,6 +69,7 @@ echo "fresh Debian 12 root in $travail"
 etape "mmdebstrap --variant=minbase bookworm" \
   mmdebstrap --variant=minbase --mode=root bookworm "$racine" "${sources[@]}"
 cp /etc/resolv.conf "$racine/etc/resolv.conf"
+paquets_au_depart=$(chroot "$racine" dpkg-query -W | wc -l)
 etape "clean clone of the repository" git clone --quiet "$depot" "$racine/root/suite"
 
 # One command inside the root, as root, in the clone, with nobody at the keyboard.
@@ -100,4 +101,5 @@ etape "handover from /usr/bin becomes cupcounter" dans_la_racine '
   kill $pid
   echo "$ligne ($exe)"
   [[ $ligne == "pid : $pid, cup number 0" && $exe == /usr/bin/cupcounter ]]'
-echo "fresh root: every step passed"
+echo "fresh root: every step passed; Debian packages in the root: $paquets_au_depart" \
+  "at first, $(chroot "$racine" dpkg-query -W | wc -l) at the end"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the Debian package built by `cmake --workflow --preset package`:
-# Debian's own checker finds no error and no warning in it, it holds ten
-# programs in /usr/bin and ten manual pages, and handover from the extracted
-# tree becomes the extracted cupcounter.
+# Debian's own checker finds no error and no warning in it, it holds the ten
+# programs and verifier in /usr/bin with their manual pages, and handover
+# from the extracted tree becomes the extracted cupcounter.
 set -euo pipefail
 deb=$(ls "${1:-build-package/paquet}"/*.deb)
 dossier=$(mktemp -d)
@@ -35,9 +35,15 @@ echo "package: $(basename "$deb")"
 dpkg-deb -f "$deb" Package Version Depends Maintainer Section
 
 manque=0
-for p in genreport keyhold1 keyhold2 cupcounter handover rightwalker leftwalker registres linefit stopclock; do
+for p in genreport keyhold1 keyhold2 cupcounter handover rightwalker leftwalker registres \
+         linefit stopclock verifier; do
   [[ -x $dossier/usr/bin/$p ]] || { echo "missing program: /usr/bin/$p"; manque=1; }
   [[ -f $dossier/usr/share/man/man1/$p.1.gz ]] || { echo "missing page: $p.1.gz"; manque=1; }
+done
+# verifier compiles a student's source with the failure report, and points
+# to the exercises' statements.
+for f in common/signaler_echec.h common/signaler_echec.cpp exercices/ordre.md exercices/course.md; do
+  [[ -f $dossier/usr/share/processus-en-direct/$f ]] || { echo "missing: $f"; manque=1; }
 done
 ((manque == 0))
 
@@ -55,4 +61,4 @@ if [[ $ligne != "$attendu" ]]; then
   exit 1
 fi
 [[ $(readlink "/proc/$pid/exe") == "$dossier/usr/bin/cupcounter" ]]
-echo "package check: 10 programs, 10 manual pages, handover becomes cupcounter (pid $pid)"
+echo "package check: 11 programs, 11 manual pages, handover becomes cupcounter (pid $pid)"
