@@ -61,8 +61,8 @@ assurer_prerequis() {
       return 1
     fi
   elif [[ -t 0 ]] && command -v sudo >/dev/null; then
-    echo "Il manque les paquets : $manquants"
-    echo "Installation par sudo : apt-get update, puis $installer"
+    echo "Il manque les paquets Debian : $manquants."
+    echo "Installation par sudo : apt-get update, puis apt-get install."
     if ! { sudo apt-get update -q && sudo DEBIAN_FRONTEND=noninteractive $installer; } \
         >"$journal" 2>&1; then
       cat "$journal" >&2
@@ -72,7 +72,8 @@ assurer_prerequis() {
     fi
   else
     rm -f "$journal"
-    echo "Il manque les paquets : $manquants. Installez-les, puis relancez :" >&2
+    echo "Il manque les paquets Debian : $manquants." >&2
+    echo "Installez-les, puis relancez :" >&2
     echo "  sudo apt-get update && sudo $installer" >&2
     return 1
   fi
