@@ -102,7 +102,8 @@ TEST(Tour, InClassItHoldsTheZombieUntilTheTeacherPressesEnter)
     std::smatch m;
     ASSERT_TRUE(std::regex_search(ecran, m, std::regex(R"(» zombie (\d+) sous keyhold1 (\d+) : )")))
         << ecran;
-    pid_t zombie = std::stoi(m[1]), parent = std::stoi(m[2]);
+    const std::string texte_zombie = m[1]; // m points into ecran, which changes below
+    pid_t zombie = std::stoi(texte_zombie), parent = std::stoi(m[2]);
 
     // The tour waits for the teacher: the zombie stays, under its parent.
     EXPECT_FALSE(p.attendre(300ms));
@@ -113,8 +114,8 @@ TEST(Tour, InClassItHoldsTheZombieUntilTheTeacherPressesEnter)
 
     p.ecrire("\n"); // Enter: the tour releases keyhold1, whose zombie goes to an adopter
     ecran = p.lire_jusqu_a(Canal::terminal, "Fin de la visite.", 10s);
-    EXPECT_TRUE(ecran.find("Le zombie " + m[1].str() + " a disparu") != std::string::npos ||
-                ecran.find("Le fils " + m[1].str() + " a été confié") != std::string::npos)
+    EXPECT_TRUE(ecran.find("Le zombie " + texte_zombie + " a disparu") != std::string::npos ||
+                ecran.find("Le fils " + texte_zombie + " a été confié") != std::string::npos)
         << ecran;
     EXPECT_EQ(p.attendre(10s), 0);
     EXPECT_FALSE(lire_stat(zombie) && lire_stat(zombie)->parent == parent);
