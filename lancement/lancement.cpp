@@ -92,11 +92,11 @@ std::string dossier_temporaire()
 // (echec_fork_possible) to find out.
 bool interdire_fork()
 {
-    if (geteuid() == 0) {
-        setgroups(0, nullptr);
-        if (setgid(gid_nogroup) == 0)
-            setuid(uid_nobody);
-    }
+    // Where setgroups or setgid is refused (a rootless container), stay as we
+    // are; a switch that dropped the group but not the user would be neither.
+    if (geteuid() == 0 && setgroups(0, nullptr) == 0 && setgid(gid_nogroup) == 0 &&
+        setuid(uid_nobody) != 0)
+        return false;
     struct rlimit zero = {0, 0};
     return setrlimit(RLIMIT_NPROC, &zero) == 0;
 }
