@@ -52,7 +52,7 @@ assurer_prerequis() {
   local journal
   journal=$(mktemp)
   if ((EUID == 0)); then
-    echo "Installation des paquets manquants : $manquants"
+    echo "Installation des paquets manquants : $manquants" | fold -s -w 80
     if ! { apt-get update -q && DEBIAN_FRONTEND=noninteractive $installer; } \
         </dev/null >"$journal" 2>&1; then
       cat "$journal" >&2
@@ -61,7 +61,7 @@ assurer_prerequis() {
       return 1
     fi
   elif [[ -t 0 ]] && command -v sudo >/dev/null; then
-    echo "Il manque les paquets Debian : $manquants."
+    echo "Il manque les paquets Debian : $manquants." | fold -s -w 80
     echo "Installation par sudo : apt-get update, puis apt-get install."
     if ! { sudo apt-get update -q && sudo DEBIAN_FRONTEND=noninteractive $installer; } \
         >"$journal" 2>&1; then
@@ -72,9 +72,13 @@ assurer_prerequis() {
     fi
   else
     rm -f "$journal"
-    echo "Il manque les paquets Debian : $manquants." >&2
-    echo "Installez-les, puis relancez :" >&2
-    echo "  sudo apt-get update && sudo $installer" >&2
+    {
+      echo "Il manque les paquets Debian : $manquants." | fold -s -w 80
+      echo "Installez-les, puis relancez :"
+      echo "  sudo apt-get update"
+      # One command, folded with backslashes so that it still pastes whole.
+      echo "sudo $installer" | fold -s -w 74 | sed 's/^/  /; $!s/ *$/ \\/'
+    } >&2
     return 1
   fi
   rm -f "$journal"
