@@ -159,9 +159,17 @@ Exercice sans_zombie()
 
 const std::string annonce = "ex\xC3\xA9" "cution de ";
 
+// The commands run from the usual folders only: a PATH of the caller's with a
+// folder it may not search would turn "not found" (127) into EACCES (126).
+std::vector<std::pair<std::string, std::optional<std::string>>> chemin_ordinaire(const Contexte &c)
+{
+    return {{"PATH", chemin_avec(c.dossier_bin)}};
+}
+
 Verdict code_de(const Contexte &c, std::vector<std::string> commande, int attendu)
 {
-    auto r = executer_borne({.programme = c.programme, .arguments = std::move(commande)});
+    auto r = executer_borne({.programme = c.programme, .arguments = std::move(commande),
+                              .environnement = chemin_ordinaire(c)});
     if (r.code != attendu)
         return echoue(fin(r));
     return tenu();
@@ -172,7 +180,8 @@ Exercice vrai_chrono()
     return {"vrai-chrono", "stopclock", "un chronomètre qui lance sa commande et la chronomètre", {
         {"sleep 0.3 tourne comme fils de stopclock, dure de 0,3 à 2 s, et le temps annoncé est "
          "le vrai", [](const Contexte &c) {
-             Processus p({.programme = c.programme, .arguments = {"sleep", "0.3"}});
+             Processus p({.programme = c.programme, .arguments = {"sleep", "0.3"},
+                          .environnement = chemin_ordinaire(c)});
              auto debut = Horloge::now();
              bool vu = attendre_que([&] {
                  for (const auto &e : enfants_de(p.pid()))
@@ -204,7 +213,8 @@ Exercice vrai_chrono()
          [](const Contexte &c) { return code_de(c, {"sh", "-c", "kill -TERM $$"}, 143); }},
         {"une commande introuvable donne « Echec execvp : No such file or directory » et le "
          "code 127", [](const Contexte &c) {
-             auto r = executer_borne({.programme = c.programme, .arguments = {"nulle-part-xyz"}});
+             auto r = executer_borne({.programme = c.programme, .arguments = {"nulle-part-xyz"},
+                                      .environnement = chemin_ordinaire(c)});
              if (r.erreur.find("Echec execvp : No such file or directory\n") == std::string::npos ||
                  r.code != 127)
                  return echoue(fin(r) + ", erreur « " +
@@ -213,7 +223,8 @@ Exercice vrai_chrono()
          }},
         {"dans un tube, l'annonce paraît une fois, avant la sortie de la commande",
          [](const Contexte &c) {
-             auto r = executer_borne({.programme = c.programme, .arguments = {"echo", "bonjour"}});
+             auto r = executer_borne({.programme = c.programme, .arguments = {"echo", "bonjour"},
+                                      .environnement = chemin_ordinaire(c)});
              std::string attendu = annonce + "echo\nbonjour\n";
              if (r.sortie != attendu)
                  return echoue("reçu « " + montrer(r.sortie) + " », attendu « " +
@@ -222,7 +233,8 @@ Exercice vrai_chrono()
          }},
         {"dans un tube, l'annonce paraît une seule fois même quand l'exec échoue",
          [](const Contexte &c) {
-             auto r = executer_borne({.programme = c.programme, .arguments = {"nulle-part-xyz"}});
+             auto r = executer_borne({.programme = c.programme, .arguments = {"nulle-part-xyz"},
+                                      .environnement = chemin_ordinaire(c)});
              std::string attendu = annonce + "nulle-part-xyz\n";
              if (r.sortie != attendu)
                  return echoue("reçu « " + montrer(r.sortie) + " », attendu « " +
