@@ -407,7 +407,8 @@ Exercice course()
         {"chaque marcheur est annoncé une fois, avec son numéro et son pid, code 0",
          [](const Contexte &c) {
              auto o = observer_course(c);
-             static const std::regex ligne("\nmarcheur (\\d+) \\(pid (\\d+)\\) termin\xC3\xA9, code (\\d+)");
+             static const std::regex ligne(
+                 "\nmarcheur (\\d+) \\(pid (\\d+)\\) termin\xC3\xA9, code (\\d+)");
              std::map<int, int> fois;
              for (std::sregex_iterator m(o.sortie.begin(), o.sortie.end(), ligne), fin; m != fin;
                   ++m) {
