@@ -166,6 +166,22 @@ std::vector<std::pair<std::string, std::optional<std::string>>> chemin_ordinaire
     return {{"PATH", chemin_avec(c.dossier_bin)}};
 }
 
+// Held when the bytes received are the bytes expected; both shown otherwise.
+Verdict octets(const std::string &recu, const std::string &attendu)
+{
+    if (recu != attendu)
+        return echoue("reçu « " + montrer(recu) + " », attendu « " + montrer(attendu) + " »");
+    return tenu();
+}
+
+// What stopclock CMD writes on stdout, through a pipe.
+Verdict sortie_de(const Contexte &c, std::vector<std::string> commande, const std::string &attendu)
+{
+    auto r = executer_borne({.programme = c.programme, .arguments = std::move(commande),
+                             .environnement = chemin_ordinaire(c)});
+    return octets(r.sortie, attendu);
+}
+
 Verdict code_de(const Contexte &c, std::vector<std::string> commande, int attendu)
 {
     auto r = executer_borne({.programme = c.programme, .arguments = std::move(commande),
@@ -223,23 +239,11 @@ Exercice vrai_chrono()
          }},
         {"dans un tube, l'annonce paraît une fois, avant la sortie de la commande",
          [](const Contexte &c) {
-             auto r = executer_borne({.programme = c.programme, .arguments = {"echo", "bonjour"},
-                                      .environnement = chemin_ordinaire(c)});
-             std::string attendu = annonce + "echo\nbonjour\n";
-             if (r.sortie != attendu)
-                 return echoue("reçu « " + montrer(r.sortie) + " », attendu « " +
-                               montrer(attendu) + " »");
-             return tenu();
+             return sortie_de(c, {"echo", "bonjour"}, annonce + "echo\nbonjour\n");
          }},
         {"dans un tube, l'annonce paraît une seule fois même quand l'exec échoue",
          [](const Contexte &c) {
-             auto r = executer_borne({.programme = c.programme, .arguments = {"nulle-part-xyz"},
-                                      .environnement = chemin_ordinaire(c)});
-             std::string attendu = annonce + "nulle-part-xyz\n";
-             if (r.sortie != attendu)
-                 return echoue("reçu « " + montrer(r.sortie) + " », attendu « " +
-                               montrer(attendu) + " »");
-             return tenu();
+             return sortie_de(c, {"nulle-part-xyz"}, annonce + "nulle-part-xyz\n");
          }},
         {"sans argument, seule la ligne du temps, et le code 0", [](const Contexte &c) {
              auto r = executer_borne({.programme = c.programme});
@@ -263,9 +267,7 @@ Verdict annonce_puis_cupcounter(const Contexte &c, Flux sortie)
     std::string pid = nombre(p.pid());
     std::string attendu = "handover (pid " + pid + ") passe la main \xC3\xA0 cupcounter\n" +
                           "pid : " + pid + ", cup number 0\n";
-    if (lu != attendu)
-        return echoue("reçu « " + montrer(lu) + " », attendu « " + montrer(attendu) + " »");
-    return tenu();
+    return octets(lu, attendu);
 }
 
 Exercice avant_exec()
