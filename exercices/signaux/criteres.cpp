@@ -1,0 +1,413 @@
+// signaux: count once a second until SIGINT or SIGTERM, reaping the child
+#include "exercice.h"
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace exercices {
+
+using namespace essai;
+
+namespace {
+
+double depuis(Horloge::time_point t)
+{
+    return std::chrono::duration<double>(Horloge::now() - t).count();
+}
+
+// How a run ended: « code 7 », « tué par le signal 15 », or still running.
+std::string fin_de(std::optional<int> code, const std::string &sinon = "toujours en cours")
+{
+    if (!code)
+        return sinon;
+    if (*code < 0)
+        return "tué par le signal " + nombre(-*code);
+    return "code " + nombre(*code);
+}
+
+std::vector<std::pair<std::string, std::optional<std::string>>> chemin(const Contexte &c)
+{
+    return {{"PATH", chemin_avec(c.dossier_bin)}};
+}
+
+// The program's child, once it runs (a non-zombie child of the program).
+pid_t fils_de(pid_t parent, Duree limite = 1s)
+{
+    pid_t fils = -1;
+    attendre_que([&] {
+        for (const auto &e : enfants_de(parent))
+            if (e.etat.etat != 'Z')
+                fils = e.pid;
+        return fils > 0;
+    }, limite);
+    return fils;
+}
+
+// Whether the process is blocked writing on its stdout: /proc/PID/syscall
+// names the call and its first argument, /proc/PID/wchan where it sleeps.
+bool ecriture_bloquee(pid_t pid)
+{
+    std::ifstream appel("/proc/" + nombre(pid) + "/syscall");
+    long numero = -1;
+    std::string fd;
+    if (appel >> numero >> fd && numero == SYS_write && fd == "0x1")
+        return true;
+    std::ifstream ou("/proc/" + nombre(pid) + "/wchan");
+    std::string attente;
+    return ou >> attente && attente.find("pipe_write") != std::string::npos;
+}
+
+// The lines of a run's output, and how many of each.
+int compter(const std::string &texte, const std::string &motif)
+{
+    int n = 0;
+    for (auto pos = texte.find(motif); pos != std::string::npos; pos = texte.find(motif, pos + 1))
+        n++;
+    return n;
+}
+
+// « signaux sh -c 'read x; exit 3' »: the child ends 0,3 s after « tasse 2 »,
+// in the middle of the program's wait; SIGINT comes 0,3 s after « tasse 3 ».
+struct Compte {
+    bool lignes = false;   // « tasse 1 », « tasse 2 », « tasse 3 » all came
+    std::string sortie;    // everything written up to the end
+    double ecart12 = 0, ecart23 = 0;
+    pid_t fils = -1;
+    bool fils_present = false; // still in /proc when « tasse 3 » came
+    std::string etat_fils;
+    std::string avant_tasse3; // what came between « tasse 2 » and « tasse 3 »
+    std::optional<int> code;
+    double total_apres = -1; // seconds from SIGINT to « total : »
+};
+
+const Compte &compter_avec_fils(const Contexte &c)
+{
+    static std::map<std::string, Compte> deja_vus;
+    if (auto vu = deja_vus.find(c.programme); vu != deja_vus.end())
+        return vu->second;
+    Compte o;
+    Processus p({.programme = c.programme, .arguments = {"sh", "-c", "read x; exit 3"},
+                 .environnement = chemin(c)});
+    std::string vu = p.lire_jusqu_a(Canal::sortie, "tasse 1\n", 2s);
+    auto t1 = Horloge::now();
+    o.fils = fils_de(p.pid());
+    vu = p.lire_jusqu_a(Canal::sortie, "tasse 2\n", 3s);
+    auto t2 = Horloge::now();
+    if (vu.find("tasse 1\n") != std::string::npos && vu.find("tasse 2\n") != std::string::npos) {
+        std::this_thread::sleep_until(t2 + 300ms);
+        try {
+            p.ecrire("\n");
+        } catch (const std::exception &) {
+            // the program has closed its stdin, or ended: seen below
+        }
+        auto limite = Horloge::now() + 3s;
+        while (vu.find("tasse 3\n") == std::string::npos && Horloge::now() < limite &&
+               !p.attendre(0ms))
+            vu = p.lire_jusqu_a(Canal::sortie, "tasse 3\n", 5ms);
+        auto t3 = Horloge::now();
+        if (auto e = o.fils > 0 ? lire_stat(o.fils) : std::nullopt) {
+            o.fils_present = true;
+            o.etat_fils = "état " + std::string(1, e->etat);
+        }
+        if (vu.find("tasse 3\n") != std::string::npos) {
+            o.lignes = true;
+            o.ecart12 = std::chrono::duration<double>(t2 - t1).count();
+            o.ecart23 = std::chrono::duration<double>(t3 - t2).count();
+            auto apres2 = vu.find("tasse 2\n") + 8;
+            o.avant_tasse3 = vu.substr(apres2, vu.find("tasse 3\n") - apres2);
+            std::this_thread::sleep_until(t3 + 300ms);
+            kill(p.pid(), SIGINT);
+            auto signal = Horloge::now();
+            p.lire_jusqu_a(Canal::sortie, "total : ", 2s);
+            o.total_apres = depuis(signal);
+        }
+    }
+    o.code = p.attendre(2s);
+    o.sortie = p.lire_tout(Canal::sortie, 1s);
+    return deja_vus[c.programme] = o;
+}
+
+// « signaux sleep 30 »: the program held stopped while its child is killed
+// and SIGTERM is sent, so that both signals are waiting when it goes on.
+struct Ensemble {
+    bool mis_en_place = false;
+    std::string pourquoi; // when it could not be set up
+    pid_t fils = -1;
+    std::string apres; // output after « tasse 1 »
+    std::optional<int> code;
+    double duree = 0; // from SIGCONT to the end
+    bool fils_reste = false;
+};
+
+const Ensemble &signaux_ensemble(const Contexte &c)
+{
+    static std::map<std::string, Ensemble> deja_vus;
+    if (auto vu = deja_vus.find(c.programme); vu != deja_vus.end())
+        return vu->second;
+    Ensemble o;
+    Processus p({.programme = c.programme, .arguments = {"sleep", "30"},
+                 .entree = Flux::nul, .environnement = chemin(c)});
+    std::string vu = p.lire_jusqu_a(Canal::sortie, "tasse 1\n", 2s);
+    o.fils = fils_de(p.pid());
+    auto arrete = [&](char etat) {
+        return attendre_que([&] {
+            auto e = lire_stat(p.pid());
+            return e && e->etat == etat;
+        }, 1s);
+    };
+    if (vu.find("tasse 1\n") == std::string::npos)
+        o.pourquoi = "pas de « tasse 1 » : « " + montrer(vu) + " »";
+    else if (o.fils <= 0)
+        o.pourquoi = "aucun fils vivant dans /proc";
+    else {
+        kill(p.pid(), SIGSTOP);
+        if (!arrete('T'))
+            o.pourquoi = "le programme ne s'est pas arrêté";
+        else {
+            kill(o.fils, SIGKILL);
+            attendre_que([&] {
+                auto e = lire_stat(o.fils);
+                return !e || e->etat == 'Z';
+            }, 1s);
+            kill(p.pid(), SIGTERM);
+            o.mis_en_place = true;
+        }
+        kill(p.pid(), SIGCONT);
+    }
+    auto reprise = Horloge::now();
+    o.code = p.attendre(2s);
+    o.duree = depuis(reprise);
+    std::string tout = p.lire_tout(Canal::sortie, 1s);
+    auto apres = tout.find("tasse 1\n");
+    o.apres = apres == std::string::npos ? tout : tout.substr(apres + 8);
+    o.fils_reste = o.fils > 0 && lire_stat(o.fils).has_value();
+    return deja_vus[c.programme] = o;
+}
+
+// « signaux sleep 30 » whose output is full: after « tasse 1 » the pipe is
+// filled (through /proc/PID/fd/1) so that « tasse 2 » blocks; SIGINT and
+// SIGTERM come while it does; only then is the pipe read.
+struct Bloque {
+    bool mis_en_place = false;
+    std::string pourquoi;
+    bool douteux = false; // not set up for a reason of the machine's
+    pid_t fils = -1;
+    std::string apres; // what the program wrote after the filling
+    std::optional<int> code;
+    double total_apres = -1; // seconds from the draining to « total : »
+    bool fils_reste = false;
+};
+
+const Bloque &sortie_bloquee(const Contexte &c)
+{
+    static std::map<std::string, Bloque> deja_vus;
+    if (auto vu = deja_vus.find(c.programme); vu != deja_vus.end())
+        return vu->second;
+    Bloque o;
+    Processus p({.programme = c.programme, .arguments = {"sleep", "30"},
+                 .entree = Flux::nul, .environnement = chemin(c)});
+    std::string vu = p.lire_jusqu_a(Canal::sortie, "tasse 1\n", 2s);
+    o.fils = fils_de(p.pid());
+    std::size_t rempli = 0;
+    if (vu != "tasse 1\n")
+        o.pourquoi = "la sortie était « " + montrer(vu) + " » au lieu de « tasse 1\\n »";
+    else {
+        int fd = open(("/proc/" + nombre(p.pid()) + "/fd/1").c_str(),
+                      O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+        {
+            o.pourquoi = std::string("/proc/PID/fd/1 : ") + std::strerror(errno);
+            o.douteux = true;
+        }
+        else {
+            const std::string bourre(4096, '.');
+            for (std::size_t morceau = bourre.size(); morceau > 0; morceau /= 2) {
+                ssize_t n;
+                while ((n = write(fd, bourre.data(), morceau)) > 0)
+                    rempli += static_cast<std::size_t>(n);
+            }
+            close(fd);
+            if (!attendre_que([&] { return ecriture_bloquee(p.pid()) || p.attendre(0ms); },
+                              3s)) {
+                o.pourquoi = "l'écriture de « tasse 2 » n'a pas été vue bloquée";
+                o.douteux = true;
+            }
+            else if (!p.attendre(0ms)) {
+                kill(p.pid(), SIGINT);
+                std::this_thread::sleep_for(20ms);
+                kill(p.pid(), SIGTERM);
+                std::this_thread::sleep_for(200ms);
+                o.mis_en_place = true;
+            } else
+                o.mis_en_place = true; // it ended on its own: seen below
+        }
+    }
+    auto vidange = Horloge::now();
+    std::string tout = p.lire_jusqu_a(Canal::sortie, "total : ", 3s);
+    o.total_apres = depuis(vidange);
+    o.code = p.attendre(2s);
+    tout = p.lire_tout(Canal::sortie, 1s);
+    o.apres = tout.size() >= 8 + rempli ? tout.substr(8 + rempli) : "";
+    o.fils_reste = o.fils > 0 && lire_stat(o.fils).has_value();
+    return deja_vus[c.programme] = o;
+}
+
+std::string rapport(pid_t fils, const std::string &fin)
+{
+    return "fils " + nombre(fils) + " " + fin + "\n";
+}
+
+} // namespace
+
+Exercice exercice_signaux()
+{
+    return {"signaux", "cupcounter",
+            "signaux [CMD...] compte chaque seconde jusqu'à SIGINT ou SIGTERM", {
+        {"« tasse 1 », « tasse 2 »... une par seconde, même si le fils finit entre",
+         [](const Contexte &c) {
+             const auto &o = compter_avec_fils(c);
+             if (!o.lignes)
+                 return echoue("reçu « " + montrer(o.sortie) + " », " +
+                               (o.code ? "fini (" + fin_de(o.code) + ")" : "en 5 s"));
+             if (!o.sortie.starts_with("tasse 1\ntasse 2\n"))
+                 return echoue("début « " + montrer(o.sortie) + " »");
+             for (double ecart : {o.ecart12, o.ecart23})
+                 if (ecart < 0.9)
+                     return echoue("une ligne « tasse » " + en_secondes(ecart) +
+                                   " après la précédente ; le fils avait fini 0,3 s après "
+                                   "« tasse 2 » : l'attente interrompue n'a pas repris");
+             return tenu(en_secondes(o.ecart12) + ", " + en_secondes(o.ecart23));
+         }},
+        {"le fils fini est recueilli et rapporté avant la ligne suivante",
+         [](const Contexte &c) {
+             const auto &o = compter_avec_fils(c);
+             if (o.fils <= 0)
+                 return echoue("aucun fils vivant sous le programme dans /proc");
+             if (!o.lignes)
+                 return echoue("pas de « tasse 3 » : « " + montrer(o.sortie) + " »");
+             if (o.fils_present)
+                 return echoue("à « tasse 3 », le fils (pid " + nombre(o.fils) +
+                               ") est encore dans /proc, " + o.etat_fils);
+             return octets(o.avant_tasse3, rapport(o.fils, "terminé, code 3"));
+         }},
+        {"SIGINT pendant l'attente : « total : 3 » en moins de 0,5 s, code 0",
+         [](const Contexte &c) {
+             const auto &o = compter_avec_fils(c);
+             if (!o.lignes)
+                 return echoue("le comptage n'a pas atteint « tasse 3 »");
+             if (o.code != 0)
+                 return echoue(fin_de(o.code, "toujours en cours 2 s après SIGINT"));
+             int tasses = compter(o.sortie, "tasse ");
+             auto fin_attendue = "tasse " + nombre(tasses) + "\ntotal : " + nombre(tasses) + "\n";
+             if (!o.sortie.ends_with(fin_attendue))
+                 return echoue("fin de la sortie « " + montrer(o.sortie) + " »");
+             if (tasses != 3)
+                 return echoue("une ligne « tasse » écrite après SIGINT : « " +
+                               montrer(o.sortie) + " »");
+             if (o.total_apres > 0.5)
+                 return echoue("« total » " + en_secondes(o.total_apres) + " après SIGINT");
+             return tenu(en_secondes(o.total_apres));
+         }},
+        {"SIGKILL au fils et SIGTERM arrivés ensemble : rapport, puis total",
+         [](const Contexte &c) {
+             const auto &o = signaux_ensemble(c);
+             if (!o.mis_en_place)
+                 return echoue(o.pourquoi);
+             if (o.code != 0)
+                 return echoue(fin_de(o.code, "toujours en cours après 2 s") +
+                               ", sortie après « tasse 1 » : « " + montrer(o.apres) + " »");
+             if (o.fils_reste)
+                 return echoue("le fils (pid " + nombre(o.fils) + ") n'a pas été recueilli");
+             if (auto v = octets(o.apres, rapport(o.fils, "tué par SIGKILL") + "total : 1\n");
+                 v.sorte != Verdict::tenu)
+                 return v;
+             if (o.duree > 0.5)
+                 return echoue("fini " + en_secondes(o.duree) + " après SIGCONT");
+             return tenu();
+         }},
+        {"SIGINT et SIGTERM pendant une écriture bloquée : ligne finie, un total",
+         [](const Contexte &c) {
+             const auto &o = sortie_bloquee(c);
+             if (!o.mis_en_place)
+                 return o.douteux ? impossible(o.pourquoi) : echoue(o.pourquoi);
+             if (o.code != 0)
+                 return echoue(fin_de(o.code) +
+                               ", écrit ensuite « " + montrer(o.apres) + " »");
+             std::string sans_fils =
+                 std::regex_replace(o.apres, std::regex("fils [^\n]*\n"), "");
+             return octets(sans_fils, "tasse 2\ntotal : 2\n");
+         }},
+        {"après une écriture bloquée, le total suit en moins de 0,5 s",
+         [](const Contexte &c) {
+             const auto &o = sortie_bloquee(c);
+             if (!o.mis_en_place)
+                 return o.douteux ? impossible(o.pourquoi) : echoue(o.pourquoi);
+             if (o.apres.find("total : ") == std::string::npos)
+                 return echoue("pas de « total » : « " + montrer(o.apres) + " »");
+             if (o.total_apres > 0.5)
+                 return echoue("« total » " + en_secondes(o.total_apres) +
+                               " après la fin du blocage : le signal venu pendant "
+                               "l'écriture n'a été vu qu'à la fin de l'attente suivante");
+             return tenu(en_secondes(o.total_apres));
+         }},
+        {"le fils encore vivant reçoit SIGTERM, est recueilli et rapporté",
+         [](const Contexte &c) {
+             const auto &o = sortie_bloquee(c);
+             if (!o.mis_en_place)
+                 return o.douteux ? impossible(o.pourquoi) : echoue(o.pourquoi);
+             if (o.fils <= 0)
+                 return echoue("aucun fils vivant sous le programme dans /proc");
+             if (o.fils_reste)
+                 return echoue("le fils (pid " + nombre(o.fils) +
+                               ") est encore là après la fin du programme");
+             auto ligne = rapport(o.fils, "tué par SIGTERM");
+             auto total = o.apres.find("total : ");
+             if (compter(o.apres, "fils ") != 1 || o.apres.find(ligne) > total)
+                 return echoue("écrit « " + montrer(o.apres) + " », attendu « " +
+                               montrer(ligne) + " » une fois, avant le total");
+             return tenu();
+         }},
+        {"commande introuvable : « Echec execvp : ... », puis « ... code 127 »",
+         [](const Contexte &c) {
+             Processus p({.programme = c.programme, .arguments = {"nulle-part-xyz"},
+                          .entree = Flux::nul, .environnement = chemin(c)});
+             std::string sortie = p.lire_jusqu_a(Canal::sortie, ", code 127\n", 3s);
+             kill(p.pid(), SIGTERM);
+             p.attendre(1s);
+             std::string erreur = p.lire_tout(Canal::erreur, 1s);
+             sortie = p.lire_tout(Canal::sortie, 1s);
+             static const std::regex ligne("fils \\d+ termin\xC3\xA9, code 127\n");
+             auto rapports = std::distance(
+                 std::sregex_iterator(sortie.begin(), sortie.end(), ligne), {});
+             if (erreur.find("Echec execvp : No such file or directory\n") == std::string::npos ||
+                 rapports != 1)
+                 return echoue("sortie « " + montrer(sortie) + " », erreur « " +
+                               montrer(erreur) + " »");
+             return tenu();
+         }},
+        {"sans commande, SIGTERM donne « tasse 1 », « total : 1 » et le code 0",
+         [](const Contexte &c) {
+             Processus p({.programme = c.programme, .entree = Flux::nul});
+             p.lire_jusqu_a(Canal::sortie, "tasse 1\n", 2s);
+             std::this_thread::sleep_for(200ms);
+             kill(p.pid(), SIGTERM);
+             auto code = p.attendre(1s);
+             auto sortie = p.lire_tout(Canal::sortie, 1s);
+             if (code != 0)
+                 return echoue(fin_de(code, "toujours en cours 1 s après SIGTERM") +
+                               ", sortie « " + montrer(sortie) + " »");
+             return octets(sortie, "tasse 1\ntotal : 1\n");
+         }},
+    }};
+}
+
+} // namespace exercices
