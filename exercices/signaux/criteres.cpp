@@ -142,7 +142,7 @@ struct Ensemble {
     bool mis_en_place = false;
     std::string pourquoi; // when it could not be set up
     pid_t fils = -1;
-    std::string apres; // output after « tasse 1 »
+    std::string sortie;
     std::optional<int> code;
     double duree = 0; // from SIGCONT to the end
     bool fils_reste = false;
@@ -169,6 +169,11 @@ const Ensemble &signaux_ensemble(const Contexte &c)
     else if (o.fils <= 0)
         o.pourquoi = "aucun fils vivant dans /proc";
     else {
+        // Inside its wait, not between two lines: a program that tests its
+        // flag only after the wait would otherwise be stopped just before it
+        // and caught a second late, or not, as the scheduler pleases.
+        std::this_thread::sleep_for(200ms);
+        arrete('S');
         kill(p.pid(), SIGSTOP);
         if (!arrete('T'))
             o.pourquoi = "le programme ne s'est pas arrêté";
@@ -186,9 +191,7 @@ const Ensemble &signaux_ensemble(const Contexte &c)
     auto reprise = Horloge::now();
     o.code = p.attendre(2s);
     o.duree = depuis(reprise);
-    std::string tout = p.lire_tout(Canal::sortie, 1s);
-    auto apres = tout.find("tasse 1\n");
-    o.apres = apres == std::string::npos ? tout : tout.substr(apres + 8);
+    o.sortie = p.lire_tout(Canal::sortie, 1s);
     o.fils_reste = o.fils > 0 && lire_stat(o.fils).has_value();
     return deja_vus[c.programme] = o;
 }
@@ -285,7 +288,7 @@ Exercice exercice_signaux()
                      return echoue("une ligne « tasse » " + en_secondes(ecart) +
                                    " après la précédente ; le fils avait fini 0,3 s après "
                                    "« tasse 2 » : l'attente interrompue n'a pas repris");
-             return tenu(en_secondes(o.ecart12) + ", " + en_secondes(o.ecart23));
+             return tenu();
          }},
         {"le fils fini est recueilli et rapporté avant la ligne suivante",
          [](const Contexte &c) {
@@ -315,7 +318,7 @@ Exercice exercice_signaux()
                                montrer(o.sortie) + " »");
              if (o.total_apres > 0.5)
                  return echoue("« total » " + en_secondes(o.total_apres) + " après SIGINT");
-             return tenu(en_secondes(o.total_apres));
+             return tenu();
          }},
         {"SIGKILL au fils et SIGTERM arrivés ensemble : rapport, puis total",
          [](const Contexte &c) {
@@ -323,11 +326,12 @@ Exercice exercice_signaux()
              if (!o.mis_en_place)
                  return echoue(o.pourquoi);
              if (o.code != 0)
-                 return echoue(fin_de(o.code, "toujours en cours après 2 s") +
-                               ", sortie après « tasse 1 » : « " + montrer(o.apres) + " »");
+                 return echoue(fin_de(o.code, "toujours en cours après 2 s") + ", sortie « " +
+                               montrer(o.sortie) + " »");
              if (o.fils_reste)
                  return echoue("le fils (pid " + nombre(o.fils) + ") n'a pas été recueilli");
-             if (auto v = octets(o.apres, rapport(o.fils, "tué par SIGKILL") + "total : 1\n");
+             if (auto v = octets(o.sortie,
+                                 "tasse 1\n" + rapport(o.fils, "tué par SIGKILL") + "total : 1\n");
                  v.sorte != Verdict::tenu)
                  return v;
              if (o.duree > 0.5)
@@ -357,7 +361,7 @@ Exercice exercice_signaux()
                  return echoue("« total » " + en_secondes(o.total_apres) +
                                " après la fin du blocage : le signal venu pendant "
                                "l'écriture n'a été vu qu'à la fin de l'attente suivante");
-             return tenu(en_secondes(o.total_apres));
+             return tenu();
          }},
         {"le fils encore vivant reçoit SIGTERM, est recueilli et rapporté",
          [](const Contexte &c) {
