@@ -134,8 +134,10 @@ const Observation &observer(const Contexte &c)
                 o.ecrivain = e.pid;
                 o.sortie_ecrivain = tube_de(o.ecrivain, 1);
             }
-            if (e.etat.nom == "head" && e.etat.etat != 'Z')
+            if (e.etat.nom == "head" && e.etat.etat != 'Z') {
                 o.lecteur = e.pid;
+                o.entree_lecteur = tube_de(o.lecteur, 0);
+            }
         }
         return o.ecrivain > 0 && o.lecteur > 0;
     }, 3s);
@@ -212,14 +214,18 @@ Exercice exercice_tube()
                         (o.propres.count(vu) ? " (celui de tube lui-même)" : "");
              };
              auto sortie = montrer_fd("cupcounter", o.ecrivain, 1, o.sortie_ecrivain);
-             if (o.ecrivain > 0 &&
-                 (!o.sortie_ecrivain.starts_with("pipe:") || o.propres.count(o.sortie_ecrivain)))
+             auto entree = montrer_fd("head", o.lecteur, 0, o.entree_lecteur);
+             auto a_part = [&](const std::string &vu) {
+                 return !vu.starts_with("pipe:") || o.propres.count(vu) > 0;
+             };
+             if (o.ecrivain > 0 && a_part(o.sortie_ecrivain))
                  return echoue(sortie);
+             if (o.lecteur > 0 && a_part(o.entree_lecteur))
+                 return echoue(entree);
              if (!o.ensemble)
                  return si_observe(o);
              if (o.sortie_ecrivain != o.entree_lecteur)
-                 return echoue(sortie + " ; " +
-                               montrer_fd("head", o.lecteur, 0, o.entree_lecteur));
+                 return echoue(sortie + " ; " + entree);
              return tenu();
          }},
         {"tube ne tient plus le tube ; chaque commande n'en tient que son bout",
