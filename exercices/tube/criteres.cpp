@@ -333,7 +333,7 @@ Exercice exercice_tube()
              const std::vector<Cas> cas = {
                  {{"echo", "x", "--", "nulle-part-xyz"}, "No such file or directory", 127},
                  {{"true", "--", "/etc/passwd"}, "Permission denied", 126},
-                 {{"nulle-part-xyz", "--", "cat"}, "No such file or directory", 0},
+                 {{"nulle-part-xyz", "--", "true"}, "No such file or directory", 0},
              };
              for (const auto &k : cas) {
                  auto r = executer_borne({.programme = c.programme, .arguments = k.arguments,
