@@ -299,7 +299,7 @@ Exercice exercice_signaux()
 {
     return {"signaux", "cupcounter",
             "signaux [CMD...] compte chaque seconde jusqu'à SIGINT ou SIGTERM", {
-        {"« tasse 1 », « tasse 2 »... une par seconde, même si le fils finit entre",
+        {"« tasse N » chaque seconde, même si le fils finit pendant l'attente",
          [](const Contexte &c) {
              const auto &o = compter_avec_fils(c);
              if (!o.lignes)
