@@ -96,18 +96,17 @@ std::string nombre(double v)
     return par_milliers(s.substr(0, point)) + "," + s.substr(point + 1);
 }
 
-// 4~Kio, 480~Mio, 1~Gio, 1,5~Gio.
+// 4~Kio, 480~Mio, 1~Gio, 1,5~Gio: a whole number as it is, any other with
+// three significant digits.
 std::string taille(uint64_t octets)
 {
     const char *unites[] = {"o", "Kio", "Mio", "Gio"};
     int u = 0;
-    while (u < 3 && octets % 1024 == 0 && octets >= 1024) {
-        octets /= 1024;
-        u++;
-    }
-    if (u < 3 && octets >= 1024) // not a whole number of the next unit
-        return nombre(octets / 1024.0) + "~" + unites[u + 1];
-    return par_milliers(std::to_string(octets)) + "~" + unites[u];
+    double v = static_cast<double>(octets);
+    for (; u < 3 && v >= 1024; u++)
+        v /= 1024;
+    std::string chiffres = v == std::floor(v) ? par_milliers(std::to_string(std::llround(v))) : nombre(v);
+    return chiffres + "~" + unites[u];
 }
 
 // Columns a text takes on a terminal: its characters, not its bytes.
@@ -121,23 +120,29 @@ std::string a_droite(const std::string &s, size_t n)
     return std::string(n > largeur(s) ? n - largeur(s) : 0, ' ') + s;
 }
 
-// Prints a paragraph folded to 79 columns, where '~' holds two words together.
-void paragraphe(const std::string &texte, const std::string &premier = "",
-                const std::string &retrait = "")
+// A paragraph folded to 79 columns, where '~' holds two words together.
+std::string plier(const std::string &texte, const std::string &premier = "",
+                  const std::string &retrait = "")
 {
-    std::string ligne = premier, mot;
+    std::string plie, ligne = premier, mot;
     bool vide = true; // no word on this line yet
     std::istringstream mots(texte);
     while (mots >> mot) {
         if (!vide && largeur(ligne) + 1 + largeur(mot) > 79) {
-            std::printf("%s\n", fr(ligne).c_str());
+            plie += ligne + "\n";
             ligne = retrait;
             vide = true;
         }
         ligne += (vide ? "" : " ") + mot;
         vide = false;
     }
-    std::printf("%s\n", fr(ligne).c_str());
+    return fr(plie + ligne + "\n");
+}
+
+void paragraphe(const std::string &texte, const std::string &premier = "",
+                const std::string &retrait = "")
+{
+    std::printf("%s", plier(texte, premier, retrait).c_str());
 }
 
 // ------------------------------------------- what the system announces ----
@@ -631,7 +636,7 @@ const char *const USAGE = "usage~: montagne [--max TAILLE] [--duree MS] [--svg F
 
 [[noreturn]] void erreur_usage(const std::string &message)
 {
-    std::fprintf(stderr, "%s\n%s", fr("montagne~: " + message).c_str(), fr(USAGE).c_str());
+    std::fprintf(stderr, "%s%s", plier("montagne~: " + message, "", "  ").c_str(), fr(USAGE).c_str());
     std::exit(2);
 }
 
@@ -694,11 +699,15 @@ int main(int argc, char *argv[])
 {
     auto debut = Horloge::now();
     Options options = lire_options(argc, argv);
+    uint64_t libre = memoire_libre();
+    if (options.max > libre / 2)
+        erreur_usage("--max " + taille(options.max) + " dépasse la moitié de la mémoire libre (" +
+                     taille(libre) + ")");
 
     // What the system announces, and how far to believe it.
     std::string source;
     std::vector<Cache> caches = caches_annonces(source);
-    uint64_t libre = memoire_libre(), ligne = 0, plus_grand_cache = 0;
+    uint64_t ligne = 0, plus_grand_cache = 0;
     std::printf("%s\n\n", fr("montagne~: le débit des lectures selon la taille du bloc lu et le pas").c_str());
     if (caches.empty())
         paragraphe("Le système n'annonce aucun cache (ni dans /sys, ni par sysconf).");
@@ -715,11 +724,6 @@ int main(int argc, char *argv[])
         paragraphe("Plus de " + taille(CACHE_CROYABLE) + " de cache pour un seul cœur, c'est "
                    "douteux~: une machine virtuelle annonce souvent le cache de toute la puce de "
                    "son hôte, partagé avec d'autres. La courbe dira ce qu'un cœur en obtient.");
-    if (options.max > libre / 2) {
-        std::fprintf(stderr, "%s\n", fr("montagne~: --max " + taille(options.max) + " dépasse la "
-                                        "moitié de la mémoire libre (" + taille(libre) + ")").c_str());
-        return 2;
-    }
     uint64_t plus_grand = options.max;
     if (plus_grand != 0) {
         paragraphe("Plus grand bloc~: " + taille(plus_grand) + " (--max).");
@@ -749,7 +753,9 @@ int main(int argc, char *argv[])
     Mesures m = mesurer(plus_grand, ligne, options.duree);
 
     std::printf("\n");
-    tracer_terminal(m, caches, isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr);
+    // Colour on a terminal only, and never when NO_COLOR is set to anything.
+    const char *sans_couleur = std::getenv("NO_COLOR");
+    tracer_terminal(m, caches, isatty(STDOUT_FILENO) && (sans_couleur == nullptr || *sans_couleur == '\0'));
     commenter(m, caches);
 
     std::ofstream fichier(options.svg);
@@ -760,8 +766,7 @@ int main(int argc, char *argv[])
                      options.svg.c_str(), fr("~»").c_str());
         return 1;
     }
-    std::printf("%s%s%s\n", fr("Image~: ").c_str(), options.svg.c_str(),
-                fr(", à ouvrir dans un navigateur. Mesuré en " + nombre(secondes_depuis(debut)) +
-                   "~s.").c_str());
+    std::printf("%s%s\n%s", fr("Image, à ouvrir dans un navigateur~: ").c_str(), options.svg.c_str(),
+                fr("Durée de la mesure~: " + nombre(secondes_depuis(debut)) + "~s.\n").c_str());
     return 0;
 }
