@@ -105,8 +105,9 @@ std::string taille(uint64_t octets)
     double v = static_cast<double>(octets);
     for (; u < 3 && v >= 1024; u++)
         v /= 1024;
-    std::string chiffres = v == std::floor(v) ? par_milliers(std::to_string(std::llround(v))) : nombre(v);
-    return chiffres + "~" + unites[u];
+    if (v != std::floor(v))
+        return nombre(v) + "~" + unites[u];
+    return par_milliers(std::to_string(std::llround(v))) + "~" + unites[u];
 }
 
 // Columns a text takes on a terminal: its characters, not its bytes.
@@ -317,6 +318,11 @@ std::string nom_colonne(int c)
     return c < NB_PAS ? std::to_string(pas_lus[c].octets) + "~o" : "hasard";
 }
 
+std::string nom_trace(int c)
+{
+    return c == HASARD ? "au hasard" : "au pas de " + nom_colonne(c);
+}
+
 std::string rangee(const std::string &premiere, const std::vector<std::string> &cases)
 {
     std::string s = a_droite(fr(premiere), 10);
@@ -325,17 +331,17 @@ std::string rangee(const std::string &premiere, const std::vector<std::string> &
     return s;
 }
 
-// Every block size from 4 KiB to plus_grand, doubling, each row printed as
-// soon as it is measured.
+// Every block size from 4 KiB to plus_grand, doubling (plus_grand itself
+// last), each row printed as soon as it is measured.
 Mesures mesurer(uint64_t plus_grand, uint64_t ligne, double duree)
 {
     // One zone as large as the largest block. Linking each block's chase
     // writes every line of it: its pages become real memory (an anonymous
     // page never written is the one shared page of zeros, always in cache).
-    void *zone = mmap(nullptr, plus_grand, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                      -1, 0);
+    void *zone =
+        mmap(nullptr, plus_grand, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (zone == MAP_FAILED) {
-        std::perror("montagne : mmap");
+        std::perror(fr("montagne~: mmap").c_str());
         std::exit(1);
     }
     madvise(zone, plus_grand, MADV_HUGEPAGE); // a wish: the kernel may refuse it
@@ -348,9 +354,14 @@ Mesures mesurer(uint64_t plus_grand, uint64_t ligne, double duree)
     std::printf("%s\n", rangee("bloc", entete).c_str());
     std::fflush(stdout);
 
+    std::vector<uint64_t> tailles;
+    for (uint64_t t = PLUS_PETIT_BLOC; t < plus_grand; t *= 2)
+        tailles.push_back(t);
+    tailles.push_back(plus_grand);
+
     Mesures m{{}, {}, ligne, 0};
     std::mt19937_64 alea(2024);
-    for (uint64_t t = PLUS_PETIT_BLOC; t <= plus_grand; t = t < plus_grand ? std::min(2 * t, plus_grand) : 2 * t) {
+    for (uint64_t t : tailles) {
         auto nb_lignes = static_cast<uint32_t>(t / ligne);
         enchainer(mots, nb_lignes, ligne / 8, alea);
         std::vector<double> debits;
@@ -418,10 +429,11 @@ double interpoler(const Mesures &m, int c, double x)
         double b = echelle(m.tailles[r + 1], m.tailles[0], m.tailles[n - 1]);
         if (x <= b) {
             double f = (x - a) / (b - a);
-            return std::exp((1 - f) * std::log(m.debits[r][c]) + f * std::log(m.debits[r + 1][c])) / 1e9;
+            double log_gos = (1 - f) * std::log(m.debits[r][c]) + f * std::log(m.debits[r + 1][c]);
+            return std::exp(log_gos) / 1e9;
         }
     }
-    return m.debits[n - 1][c] / 1e9;
+    return m.debits[n - 1][c] / 1e9; // a single size: a flat line
 }
 
 // Writes a label into a line of blanks, centred on a column, unless it would
@@ -459,7 +471,8 @@ void tracer_terminal(const Mesures &m, const std::vector<Cache> &caches, bool co
     std::vector<std::string> grille(H, std::string(L, ' '));
     std::vector<std::vector<const char *>> teinte(H, std::vector<const char *>(L, nullptr));
     auto colonne = [&](uint64_t t) {
-        return static_cast<int>(std::lround(echelle(t, m.tailles.front(), m.tailles.back()) * (L - 1)));
+        double x = echelle(t, m.tailles.front(), m.tailles.back());
+        return static_cast<int>(std::lround(x * (L - 1)));
     };
     std::string abscisses(L, ' '), reperes(L, ' '), axe(L, '-');
     for (const Cache &c : caches) {
@@ -472,9 +485,10 @@ void tracer_terminal(const Mesures &m, const std::vector<Cache> &caches, bool co
         poser(reperes, "L" + std::to_string(c.niveau), colonne(c.taille));
     }
     for (const Trace &t : traces)
-        for (int x = 0; x < L && m.tailles.size() > 1; x++) {
+        for (int x = 0; x < L; x++) {
             double v = interpoler(m, t.colonne, x / (L - 1.0));
-            int y = std::clamp(static_cast<int>(std::lround((haut - std::log10(v)) * par_decade)), 0, H - 1);
+            int y = static_cast<int>(std::lround((haut - std::log10(v)) * par_decade));
+            y = std::clamp(y, 0, H - 1);
             grille[y][x] = t.symbole;
             teinte[y][x] = t.couleur;
         }
@@ -493,8 +507,8 @@ void tracer_terminal(const Mesures &m, const std::vector<Cache> &caches, bool co
 
     std::printf("%*s\n", MARGE - 2, "Go/s");
     for (int y = 0; y < H; y++) {
-        std::string ligne = a_droite(y % par_decade ? "" : puissance_de_dix(haut - y / par_decade),
-                                     MARGE - 2) + " |";
+        std::string graduation = y % par_decade ? "" : puissance_de_dix(haut - y / par_decade);
+        std::string ligne = a_droite(graduation, MARGE - 2) + " |";
         for (int x = 0; x < L; x++)
             ligne += teindre(teinte[y][x], std::string(1, grille[y][x]));
         std::printf("%s\n", sans_blancs_finals(ligne).c_str());
@@ -502,26 +516,32 @@ void tracer_terminal(const Mesures &m, const std::vector<Cache> &caches, bool co
     std::string marge(MARGE - 1, ' ');
     std::printf("%s+%s\n%s%s\n", marge.c_str(), axe.c_str(), marge.c_str(),
                 sans_blancs_finals(" " + abscisses).c_str());
-    if (reperes.find_first_not_of(' ') != std::string::npos)
-        std::printf("%s%s\n", marge.c_str(), teindre(BLEU, sans_blancs_finals(" " + reperes)).c_str());
+    if (reperes.find_first_not_of(' ') != std::string::npos) {
+        std::string l = teindre(BLEU, sans_blancs_finals(" " + reperes));
+        std::printf("%s%s\n", marge.c_str(), l.c_str());
+    }
     std::string legende;
     for (const Trace &t : traces)
-        legende += teindre(t.couleur, std::string(1, t.symbole)) +
-                   (t.colonne == HASARD ? " au hasard   " : " au pas de " + nom_colonne(t.colonne) + "   ");
-    std::printf("%s%s taille d'un cache annoncé\n", fr(legende).c_str(), teindre(BLEU, ":").c_str());
+        legende += teindre(t.couleur, std::string(1, t.symbole)) + " " + nom_trace(t.colonne) +
+                   "   ";
+    legende += teindre(BLEU, ":") + " taille d'un cache annoncé";
+    std::printf("%s\n", fr(legende).c_str());
 }
 
 // Every column, as an SVG picture for a browser.
 std::string image_svg(const Mesures &m, const std::vector<Cache> &caches)
 {
-    constexpr double LARGEUR = 900, HAUTEUR = 560, G = 75, D = 165, H = 50, B = 75;
+    // The picture's size, its margins (left, right, top, bottom), the plot's size.
+    constexpr double LARGEUR = 900, HAUTEUR = 570, G = 75, D = 165, H = 60, B = 75;
     constexpr double PL = LARGEUR - G - D, PH = HAUTEUR - H - B;
     const char *couleurs[NB_COLONNES] = {"#1a9850", "#66bd63", "#d9a400", "#f46d43",
                                          "#a6611a", "#7b3294", "#d7191c"};
     int bas, haut;
     decades(m, bas, haut);
     auto X = [&](double t) { return G + echelle(t, m.tailles.front(), m.tailles.back()) * PL; };
-    auto Y = [&](double gos) { return H + PH - echelle(gos, std::pow(10, bas), std::pow(10, haut)) * PH; };
+    auto Y = [&](double gos) {
+        return H + PH - echelle(gos, std::pow(10, bas), std::pow(10, haut)) * PH;
+    };
     std::string s;
     auto ajouter = [&s](const char *format, auto... valeurs) {
         char t[512];
@@ -533,8 +553,10 @@ std::string image_svg(const Mesures &m, const std::vector<Cache> &caches)
             "font-family=\"sans-serif\" font-size=\"13\">\n", LARGEUR, HAUTEUR);
     ajouter("<title>montagne~: le débit des lectures selon la taille du bloc et le pas</title>\n"
             "<rect width=\"100%%\" height=\"100%%\" fill=\"white\"/>\n"
-            "<text x=\"%.0f\" y=\"28\" font-size=\"16\">Débit de lecture (Go/s) selon la taille "
-            "du bloc lu et le pas entre deux lectures</text>\n", G);
+            "<text x=\"%.0f\" y=\"24\" font-size=\"16\">Débit de lecture (Go/s) selon la taille "
+            "du bloc lu et le pas entre deux lectures</text>\n"
+            "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"end\">Go/s</text>\n",
+            G, G - 8, H - 14);
     for (int k = bas; k <= haut; k++)
         ajouter("<line x1=\"%.0f\" y1=\"%.1f\" x2=\"%.0f\" y2=\"%.1f\" stroke=\"#ddd\"/>\n"
                 "<text x=\"%.0f\" y=\"%.1f\" text-anchor=\"end\">%s</text>\n",
@@ -563,7 +585,7 @@ std::string image_svg(const Mesures &m, const std::vector<Cache> &caches)
         for (size_t r = 0; r < m.tailles.size(); r++)
             ajouter("%s%.1f,%.1f", r == 0 ? "" : " ", X(m.tailles[r]), Y(m.debits[r][c] / 1e9));
         double y = H + 20 + 24 * c;
-        std::string nom = c == HASARD ? "au hasard" : "au pas de " + nom_colonne(c);
+        std::string nom = nom_trace(c);
         ajouter("\"/>\n<line x1=\"%.0f\" y1=\"%.0f\" x2=\"%.0f\" y2=\"%.0f\" stroke=\"%s\" "
                 "stroke-width=\"3\"/>\n<text x=\"%.0f\" y=\"%.0f\">%s</text>\n",
                 G + PL + 15, y, G + PL + 40, y, couleurs[c], G + PL + 48, y + 4, nom.c_str());
@@ -592,32 +614,36 @@ void commenter(const Mesures &m, const std::vector<Cache> &caches)
         return nombre(s * 1e9) + "~ns (" + nombre(s * m.hertz) + "~cycles)";
     };
     auto ou = [&](size_t r, size_t c) {
-        return "bloc de " + taille(m.tailles[r]) +
-               (c == HASARD ? ", au hasard" : ", au pas de " + nom_colonne(static_cast<int>(c)));
+        return "bloc de " + taille(m.tailles[r]) + ", " + nom_trace(static_cast<int>(c));
     };
     std::string annoncees;
     for (const Cache &c : caches)
-        annoncees += (annoncees.empty() ? " (L" : ", L") + std::to_string(c.niveau) + "~" + taille(c.taille);
-    std::string ligne = std::to_string(m.ligne);
+        annoncees += (annoncees.empty() ? " (" : ", ") + std::string("L") +
+                     std::to_string(c.niveau) + "~" + taille(c.taille);
+    annoncees += annoncees.empty() ? "" : ")";
+    std::string premier = taille(m.tailles[0]), dernier = taille(m.tailles[fin]);
 
     std::printf("\n%s\n", fr("À regarder~:").c_str());
     paragraphe("Les paliers. Tant que le bloc tient dans un cache, le débit reste à peu près le "
                "même~; il tombe quand le bloc dépasse le cache. Les traits «~:~» marquent les "
-               "tailles annoncées" + annoncees + (annoncees.empty() ? "" : ")") + ". Si une chute "
-               "n'y tombe pas, croyez la courbe~: c'est ce que ce cœur obtient.", "- ", "  ");
+               "tailles annoncées" + annoncees + ". Si une chute n'y tombe pas, croyez la "
+               "courbe~: c'est ce que ce cœur obtient.",
+               "- ", "  ");
     paragraphe("Le hasard. Chaque lecture attend la précédente, et rien ne permet de deviner la "
-               "suivante~: " + attente(0) + " par lecture dans un bloc de " + taille(m.tailles[0]) +
-               ", " + attente(fin) + " dans un bloc de " + taille(m.tailles[fin]) + ". Dans "
-               "l'ordre, au contraire, le processeur devine les lignes suivantes et les fait venir "
-               "d'avance.", "- ", "  ");
-    paragraphe("Le pas. Caches et mémoire ne livrent que des lignes entières de " + ligne +
-               "~octets~: au pas de 16~o, toute la ligne sert~; au pas de 64~o, un quart. Dans un "
-               "bloc de " + taille(m.tailles[fin]) + "~: " + gos(fin, 0) + " au pas de 16~o, " +
-               gos(fin, 2) + " au pas de 64~o, " + gos(fin, NB_PAS - 1) + " au pas de 512~o.",
+               "suivante~: " + attente(0) + " par lecture dans un bloc de " + premier + ", " +
+               attente(fin) + " dans un bloc de " + dernier + ". Dans l'ordre, au contraire, le "
+               "processeur devine les lignes suivantes et les fait venir d'avance.",
+               "- ", "  ");
+    paragraphe("Le pas. Caches et mémoire ne livrent que des lignes entières de " +
+               std::to_string(m.ligne) + "~octets~: au pas de 16~o, toute la ligne sert~; au pas "
+               "de 64~o, un quart. Dans un bloc de " + dernier + "~: " + gos(fin, 0) +
+               " au pas de 16~o, " + gos(fin, 2) + " au pas de 64~o, " + gos(fin, NB_PAS - 1) +
+               " au pas de 512~o.",
                "- ", "  ");
     std::printf("\n");
+    double octets_par_cycle = m.debits[r_max][c_max] / m.hertz;
     paragraphe("Le plus rapide~: " + gos(r_max, c_max) + " (" + ou(r_max, c_max) + "), soit " +
-               nombre(m.debits[r_max][c_max] / m.hertz) + "~octets par cycle (horloge mesurée~: " +
+               nombre(octets_par_cycle) + "~octets par cycle (horloge mesurée~: " +
                nombre(m.hertz / 1e9) + "~GHz), à comparer à ce qu'un cœur peut lire par cycle "
                "(voir montagne(1)).");
     paragraphe("Le plus lent~: " + gos(r_min, c_min) + " (" + ou(r_min, c_min) + "), " +
@@ -636,7 +662,8 @@ const char *const USAGE = "usage~: montagne [--max TAILLE] [--duree MS] [--svg F
 
 [[noreturn]] void erreur_usage(const std::string &message)
 {
-    std::fprintf(stderr, "%s%s", plier("montagne~: " + message, "", "  ").c_str(), fr(USAGE).c_str());
+    std::string texte = plier("montagne~: " + message, "", "  ") + fr(USAGE);
+    std::fprintf(stderr, "%s", texte.c_str());
     std::exit(2);
 }
 
@@ -646,8 +673,11 @@ uint64_t lire_taille(const std::string &texte)
 {
     size_t fin = texte.find_first_not_of("0123456789");
     std::string unite = fin == std::string::npos ? "" : texte.substr(fin);
-    uint64_t facteur = unite.empty() ? 1 : unite == "K" ? Kio : unite == "M" ? Mio
-                                     : unite == "G"   ? Gio : 0;
+    uint64_t facteur = unite.empty() ? 1
+                       : unite == "K" ? Kio
+                       : unite == "M" ? Mio
+                       : unite == "G" ? Gio
+                                      : 0;
     if (fin == 0 || facteur == 0 || texte.size() - unite.size() > 12)
         return 0;
     uint64_t n = std::stoull(texte.substr(0, texte.size() - unite.size()));
@@ -660,12 +690,14 @@ Options lire_options(int argc, char *argv[])
     for (int i = 1; i < argc; i++) {
         std::string nom = argv[i];
         if (nom == "-h" || nom == "--aide") {
-            std::printf("%s", fr(USAGE).c_str());
-            std::printf("%s", fr("  --max TAILLE   le plus grand bloc lu~: 64K, 256M, 1G... (un multiple de\n"
-                                 "                 4~Kio, 64G au plus)~; par défaut, d'après les caches\n"
-                                 "  --duree MS     le temps donné à chaque mesure, de 1 à 1000~ms (10 par\n"
-                                 "                 défaut)\n"
-                                 "  --svg FICHIER  où écrire l'image (montagne.svg par défaut)\n").c_str());
+            std::printf("%s", fr(std::string(USAGE) +
+                                 "  --max TAILLE   le plus grand bloc lu~: 64K, 256M, 1G... (un\n"
+                                 "                 multiple de 4~Kio, 64G au plus)~; par défaut,\n"
+                                 "                 d'après les caches annoncés\n"
+                                 "  --duree MS     le temps donné à chaque mesure, de 1 à\n"
+                                 "                 1000~ms (10 par défaut)\n"
+                                 "  --svg FICHIER  où écrire l'image (montagne.svg par défaut)\n")
+                                  .c_str());
             std::exit(0);
         }
         if (nom != "--max" && nom != "--duree" && nom != "--svg")
@@ -682,7 +714,8 @@ Options lire_options(int argc, char *argv[])
             char *fin = nullptr;
             long ms = std::strtol(valeur.c_str(), &fin, 10);
             if (valeur.empty() || *fin != '\0' || ms < 1 || ms > 1000)
-                erreur_usage("--duree " + cite + "~: il faut un nombre de millisecondes, de 1 à 1000");
+                erreur_usage("--duree " + cite + "~: il faut un nombre de millisecondes, de 1 "
+                             "à 1000");
             o.duree = ms / 1000.0;
         } else {
             if (valeur.empty())
@@ -691,6 +724,48 @@ Options lire_options(int argc, char *argv[])
         }
     }
     return o;
+}
+
+// Says what the system announces and how far it is believed; returns the
+// largest block to read: --max's, or the first power of two at least 4 times
+// the largest cache believed, within a quarter of the free memory.
+uint64_t plus_grand_bloc(const std::vector<Cache> &caches, const std::string &source,
+                         uint64_t libre, uint64_t max)
+{
+    if (caches.empty())
+        paragraphe("Le système n'annonce aucun cache (ni dans /sys, ni par sysconf).");
+    else
+        paragraphe("Caches de données annoncés (" + source + ")~:");
+    uint64_t plus_grand_cache = 0;
+    for (const Cache &c : caches) {
+        std::string l = c.ligne ? "lignes de " + std::to_string(c.ligne) + "~octets"
+                                : "lignes de taille inconnue";
+        std::printf("  L%d %s, %s\n", c.niveau, a_droite(fr(taille(c.taille)), 8).c_str(),
+                    fr(l).c_str());
+        plus_grand_cache = std::max(plus_grand_cache, c.taille);
+    }
+    if (plus_grand_cache > CACHE_CROYABLE)
+        paragraphe("Plus de " + taille(CACHE_CROYABLE) + " de cache pour un seul cœur, c'est "
+                   "douteux~: une machine virtuelle annonce souvent le cache de toute la puce de "
+                   "son hôte, partagé avec d'autres. La courbe dira ce qu'un cœur en obtient.");
+    if (max != 0) {
+        paragraphe("Plus grand bloc~: " + taille(max) + " (--max).");
+        return max;
+    }
+    uint64_t croyable = std::min(plus_grand_cache, CACHE_CROYABLE);
+    if (croyable == 0)
+        croyable = 64 * Mio; // no cache announced: a large one is supposed
+    max = PLUS_PETIT_BLOC;
+    while (max < 4 * croyable && max * 2 <= libre / 4)
+        max *= 2;
+    if (max >= 4 * croyable)
+        paragraphe("Plus grand bloc~: " + taille(max) + ", au moins 4~fois le plus grand cache "
+                   "cru (" + taille(croyable) + (plus_grand_cache == 0 ? ", supposé" : "") +
+                   ")~; --max le change.");
+    else
+        paragraphe("Plus grand bloc~: " + taille(max) + ", le quart de la mémoire libre (" +
+                   taille(libre) + ")~; --max le change.");
+    return max;
 }
 
 } // namespace
@@ -704,58 +779,34 @@ int main(int argc, char *argv[])
         erreur_usage("--max " + taille(options.max) + " dépasse la moitié de la mémoire libre (" +
                      taille(libre) + ")");
 
-    // What the system announces, and how far to believe it.
+    paragraphe("montagne~: le débit des lectures selon la taille du bloc lu et le pas");
+    std::printf("\n");
     std::string source;
     std::vector<Cache> caches = caches_annonces(source);
-    uint64_t ligne = 0, plus_grand_cache = 0;
-    std::printf("%s\n\n", fr("montagne~: le débit des lectures selon la taille du bloc lu et le pas").c_str());
-    if (caches.empty())
-        paragraphe("Le système n'annonce aucun cache (ni dans /sys, ni par sysconf).");
-    else
-        std::printf("%s\n", fr("Caches de données annoncés (" + source + ")~:").c_str());
-    for (const Cache &c : caches) {
-        std::printf("  L%d %s, %s\n", c.niveau, a_droite(fr(taille(c.taille)), 8).c_str(),
-                    fr(c.ligne ? "lignes de " + std::to_string(c.ligne) + "~octets"
-                               : "lignes de taille inconnue").c_str());
+    uint64_t plus_grand = plus_grand_bloc(caches, source, libre, options.max);
+    // The chase reads one word per line: the largest line announced, unless
+    // it cannot serve.
+    uint64_t ligne = 0;
+    for (const Cache &c : caches)
         ligne = std::max(ligne, c.ligne);
-        plus_grand_cache = std::max(plus_grand_cache, c.taille);
-    }
-    if (plus_grand_cache > CACHE_CROYABLE)
-        paragraphe("Plus de " + taille(CACHE_CROYABLE) + " de cache pour un seul cœur, c'est "
-                   "douteux~: une machine virtuelle annonce souvent le cache de toute la puce de "
-                   "son hôte, partagé avec d'autres. La courbe dira ce qu'un cœur en obtient.");
-    uint64_t plus_grand = options.max;
-    if (plus_grand != 0) {
-        paragraphe("Plus grand bloc~: " + taille(plus_grand) + " (--max).");
-    } else {
-        // The first power of two at least 4 times the largest cache believed,
-        // within a quarter of the free memory.
-        uint64_t croyable = plus_grand_cache == 0 ? 64 * Mio : std::min(plus_grand_cache, CACHE_CROYABLE);
-        plus_grand = PLUS_PETIT_BLOC;
-        while (plus_grand < 4 * croyable && plus_grand * 2 <= libre / 4)
-            plus_grand *= 2;
-        paragraphe("Plus grand bloc~: " + taille(plus_grand) +
-                   (plus_grand >= 4 * croyable
-                        ? ", au moins 4~fois le plus grand cache cru (" + taille(croyable) +
-                              (plus_grand_cache == 0 ? ", supposé" : "") + ")"
-                        : ", le quart de la mémoire libre (" + taille(libre) + ")") +
-                   "~; --max le change.");
-    }
     if (ligne == 0 || ligne % 16 != 0 || ligne > 4 * Kio)
-        ligne = 64; // the usual line, when the system's own cannot serve
+        ligne = 64;
 
     std::printf("\n");
     paragraphe("Débit de lecture, en Go/s (milliards d'octets lus par seconde). Au pas de "
-               "16~octets, tout le bloc est lu, 16~octets à la fois~; au pas de 512, 16~octets tous "
-               "les 512. «~hasard~»~: 8~octets par ligne de " + std::to_string(ligne) + ", les lignes "
-               "dans un ordre mélangé, chaque lecture donnant l'adresse de la suivante.");
+               "16~octets, tout le bloc est lu, 16~octets à la fois~; au pas de 512, 16~octets "
+               "tous les 512. «~hasard~»~: 8~octets par ligne de " + std::to_string(ligne) +
+               ", les lignes dans un ordre mélangé, chaque lecture donnant l'adresse de la "
+               "suivante.");
     std::printf("\n");
     Mesures m = mesurer(plus_grand, ligne, options.duree);
 
-    std::printf("\n");
-    // Colour on a terminal only, and never when NO_COLOR is set to anything.
+    // Colour on a terminal only, and not when NO_COLOR is set (to anything
+    // but the empty string).
     const char *sans_couleur = std::getenv("NO_COLOR");
-    tracer_terminal(m, caches, isatty(STDOUT_FILENO) && (sans_couleur == nullptr || *sans_couleur == '\0'));
+    bool couleur = isatty(STDOUT_FILENO) && (sans_couleur == nullptr || *sans_couleur == '\0');
+    std::printf("\n");
+    tracer_terminal(m, caches, couleur);
     commenter(m, caches);
 
     std::ofstream fichier(options.svg);
@@ -766,7 +817,7 @@ int main(int argc, char *argv[])
                      options.svg.c_str(), fr("~»").c_str());
         return 1;
     }
-    std::printf("%s%s\n%s", fr("Image, à ouvrir dans un navigateur~: ").c_str(), options.svg.c_str(),
-                fr("Durée de la mesure~: " + nombre(secondes_depuis(debut)) + "~s.\n").c_str());
+    std::printf("%s%s\n", fr("Image, à ouvrir dans un navigateur~: ").c_str(), options.svg.c_str());
+    paragraphe("Durée de la mesure~: " + nombre(secondes_depuis(debut)) + "~s.");
     return 0;
 }
