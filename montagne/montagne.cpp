@@ -36,7 +36,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -295,6 +294,7 @@ double frequence()
         asm volatile("" : "+r"(un));
         auto debut = Horloge::now();
         for (long i = 0; i < passes; i++) {
+#pragma GCC unroll 10 // a loop around each addition would add a jump to its cycle
             for (int k = 0; k < 10; k++) {
                 x += un;
                 asm volatile("" : "+r"(x));
