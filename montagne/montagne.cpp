@@ -45,6 +45,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "frequence.h"
+
 namespace {
 
 using Horloge = std::chrono::steady_clock;
@@ -281,31 +283,6 @@ double meilleur_debit(F passes, double octets_par_passe, double duree)
     return meilleur;
 }
 
-// Cycles per second: chains of additions of a register, each waiting for the
-// one before, one cycle each. (Additions of a constant would not do: some
-// processors fold chains of those before they execute.) The best of short
-// trials, which the machine's other work is least likely to interrupt.
-double frequence()
-{
-    constexpr long passes = 200000;
-    double meilleure = 0;
-    for (int essai = 0; essai < 20; essai++) {
-        uint64_t x = 0, un = 1;
-        asm volatile("" : "+r"(un));
-        auto debut = Horloge::now();
-        for (long i = 0; i < passes; i++) {
-#pragma GCC unroll 10 // a loop around each addition would add a jump to its cycle
-            for (int k = 0; k < 10; k++) {
-                x += un;
-                asm volatile("" : "+r"(x));
-            }
-        }
-        meilleure = std::max(meilleure, passes * 10 / secondes_depuis(debut));
-        puits = x;
-    }
-    return meilleure;
-}
-
 struct Mesures {
     std::vector<uint64_t> tailles;           // the blocks, one per row
     std::vector<std::vector<double>> debits; // bytes per second, [row][column]
@@ -389,7 +366,7 @@ Mesures mesurer(uint64_t plus_grand, uint64_t ligne, double duree)
         m.debits.push_back(debits);
     }
     munmap(zone, plus_grand);
-    m.hertz = frequence();
+    m.hertz = frequence_mesuree();
     return m;
 }
 
