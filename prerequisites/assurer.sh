@@ -99,7 +99,7 @@ assurer_prerequis() {
   if ((EUID != 0)); then
     if ! prerequis_sudo_utilisable; then
       {
-        echo "$il_manque" | fold -s -w 80
+        echo "$il_manque" | fold -s -w 80 | sed "s/ *$//"
         echo "$prerequis_pourquoi"
         echo "Un administrateur les installe par cette seule commande (su demande le mot"
         echo "de passe de root) :"
@@ -114,7 +114,7 @@ assurer_prerequis() {
     fi
     sudo=(sudo)
   fi
-  echo "$il_manque" | fold -s -w 80
+  echo "$il_manque" | fold -s -w 80 | sed "s/ *$//"
   echo "Installation : apt-get update, puis apt-get install${sudo:+ (par sudo)}."
   local journal
   journal=$(mktemp)
