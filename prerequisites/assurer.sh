@@ -75,7 +75,6 @@ prerequis_sudo_utilisable() {
     prerequis_pourquoi="sudo demande un mot de passe, et personne n'est là pour le taper."
     return 1
   fi
-  echo "sudo va demander votre mot de passe."
   if ! sudo -v; then
     prerequis_pourquoi="sudo refuse : ce compte ne peut pas installer de paquets."
     return 1
@@ -95,11 +94,11 @@ assurer_prerequis() {
   manquants=$(echo $manquants) # one line, blank-separated
   local installer="apt-get install -y -q --no-install-recommends $manquants"
   local il_manque="Il manque les paquets Debian : $manquants."
+  echo "$il_manque" | fold -s -w 80 | sed "s/ *$//" >&2
   local sudo=() prerequis_pourquoi
   if ((EUID != 0)); then
     if ! prerequis_sudo_utilisable; then
       {
-        echo "$il_manque" | fold -s -w 80 | sed "s/ *$//"
         echo "$prerequis_pourquoi"
         echo "Un administrateur les installe par cette seule commande (su demande le mot"
         echo "de passe de root) :"
@@ -114,7 +113,6 @@ assurer_prerequis() {
     fi
     sudo=(sudo)
   fi
-  echo "$il_manque" | fold -s -w 80 | sed "s/ *$//"
   echo "Installation : apt-get update, puis apt-get install${sudo:+ (par sudo)}."
   local journal
   journal=$(mktemp)

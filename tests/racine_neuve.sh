@@ -122,7 +122,8 @@ secondes() { awk -v a="$1" -v b="$(chrono)" 'BEGIN { printf "%.1f", b - a }'; }
 numero=0
 etape() {
   local nom=$1 debut journal
-  journal=$journaux/$(printf '%02d' $((++numero))).log
+  ((++numero))
+  journal=$journaux/$(printf '%02d' "$numero").log
   shift
   debut=$(chrono)
   if "$@" >"$journal" 2>&1 </dev/null; then
@@ -150,7 +151,7 @@ etape "clean clone of the repository" git clone --quiet "$depot" "$racine/root/s
 dans_la_racine() {
   local qui=root
   [[ $1 == --eleve ]] && { qui=eleve; shift; }
-  unshare --mount --pid --fork --propagation private -- bash -c '
+  unshare --mount --pid --fork --kill-child --propagation private -- bash -c '
     set -e
     racine=$1 qui=$2; shift 2
     mount --rbind /dev "$racine/dev"
