@@ -104,7 +104,7 @@ assurer_prerequis() {
         echo "de passe de root) :"
         # Folded with backslashes, which the shell started by su joins again:
         # it still pastes whole.
-        echo "su -c 'apt-get update && ${installer/ -q / }'" | fold -s -w 74 |
+        echo "su -c 'apt-get update && ${installer/ -q / }'" | fold -s -w 72 |
           sed 's/^/  /; $!s/ *$/ \\/'
         echo "Puis relancez :"
         echo "  $prerequis_relance"
