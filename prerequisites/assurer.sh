@@ -20,8 +20,8 @@
 prerequis_liste="$(dirname "${BASH_SOURCE[0]}")/debian"
 # Sourced without arguments, this file sees those of the script that sources
 # it: the command to run again once an administrator has installed the rest.
-prerequis_relance=$0
-[[ -f $0 && ! -x $0 ]] && prerequis_relance="bash $0"
+prerequis_relance=$(printf '%q' "$0")
+[[ -f $0 && ! -x $0 ]] && prerequis_relance="bash $prerequis_relance"
 (($#)) && prerequis_relance+=$(printf ' %q' "$@")
 
 paquets_prerequis() {
