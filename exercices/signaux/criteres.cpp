@@ -10,7 +10,9 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/ptrace.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace exercices {
@@ -288,6 +290,53 @@ const Bloque &sortie_bloquee(const Contexte &c)
     return deja_vus[c.programme] = o;
 }
 
+// Sends sig to the program the moment one of its writes on stdout returns,
+// before it runs a single instruction of its own: a handler then finds stdio
+// with the line written but not yet taken off its buffer, the moment a printf
+// in a handler writes that line twice. Follows the program's system calls
+// with ptrace (as strace does) until then, for at most limite. Returns what
+// went wrong, or "" once the signal is sent.
+std::string signal_au_retour_d_ecriture(pid_t pid, int sig, Duree limite)
+{
+    if (ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACESYSGOOD) != 0)
+        return std::string("ptrace refusé : ") + std::strerror(errno);
+    ptrace(PTRACE_INTERRUPT, pid, nullptr, nullptr);
+    unsigned long long appel = 0, fd = 0;
+    auto fin = Horloge::now() + limite;
+    while (Horloge::now() < fin) {
+        // Look first: an end is left for Processus to reap.
+        siginfo_t vu = {};
+        if (waitid(P_PID, static_cast<id_t>(pid), &vu, WEXITED | WNOHANG | WNOWAIT) != 0)
+            return "le programme a disparu";
+        if (vu.si_pid == 0) {
+            std::this_thread::sleep_for(1ms);
+            continue;
+        }
+        if (vu.si_code != CLD_TRAPPED)
+            return "le programme a fini sans écrire sa deuxième ligne";
+        int statut;
+        waitpid(pid, &statut, WNOHANG | __WALL);
+        int relaye = 0; // a signal for the program itself goes on to it
+        if (WSTOPSIG(statut) == (SIGTRAP | 0x80)) {
+            __ptrace_syscall_info info = {};
+            ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info);
+            if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
+                appel = info.entry.nr;
+                fd = info.entry.args[0];
+            } else if (info.op == PTRACE_SYSCALL_INFO_EXIT && fd == 1 &&
+                       (appel == SYS_write || appel == SYS_writev) && info.exit.rval > 0) {
+                kill(pid, sig); // delivered as it leaves the kernel
+                ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
+                return "";
+            }
+        } else if (statut >> 16 == 0)
+            relaye = WSTOPSIG(statut);
+        ptrace(PTRACE_SYSCALL, pid, nullptr, relaye);
+    }
+    ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
+    return "aucune écriture en " + en_secondes(std::chrono::duration<double>(limite).count());
+}
+
 std::string rapport(pid_t fils, const std::string &fin)
 {
     return "fils " + nombre(fils) + " " + fin + "\n";
@@ -422,18 +471,21 @@ Exercice exercice_signaux()
                                montrer(erreur) + " »");
              return tenu();
          }},
-        {"sans commande, SIGTERM donne « tasse 1 », « total : 1 » et le code 0",
+        {"sans commande, SIGTERM juste après une écriture : aucune ligne doublée",
          [](const Contexte &c) {
              Processus p({.programme = c.programme, .entree = Flux::nul});
-             lire_jusqu_a_ligne(p, "tasse 1\n", 2s);
-             std::this_thread::sleep_for(200ms);
-             kill(p.pid(), SIGTERM);
-             auto code = p.attendre(1s);
+             auto vu = lire_jusqu_a_ligne(p, "tasse 1\n", 2s);
+             if (vu != "tasse 1\n")
+                 return echoue("reçu « " + montrer(vu) + " » au lieu de « tasse 1\\n »");
+             auto probleme = signal_au_retour_d_ecriture(p.pid(), SIGTERM, 3s);
+             if (!probleme.empty() && !p.attendre(0ms))
+                 return impossible(probleme);
+             auto code = p.attendre(2s);
              auto sortie = p.lire_tout(Canal::sortie, 1s);
              if (code != 0)
-                 return echoue(fin_de(code, "toujours en cours 1 s après SIGTERM") +
+                 return echoue(fin_de(code, "toujours en cours 2 s après SIGTERM") +
                                ", sortie « " + montrer(sortie) + " »");
-             return octets(sortie, "tasse 1\ntotal : 1\n");
+             return octets(sortie, "tasse 1\ntasse 2\ntotal : 2\n");
          }},
     }};
 }
