@@ -140,7 +140,7 @@ const Observation &observer(const Contexte &c)
             }
         }
         return o.ecrivain > 0 && o.lecteur > 0;
-    }, 3s);
+    }, 1s);
 
     if (o.ensemble) {
         // The children's descriptors are set once they run their commands;
@@ -175,7 +175,9 @@ const Observation &observer(const Contexte &c)
         }
         kill(o.ecrivain, SIGCONT);
     }
-    o.code = p.attendre(3s);
+    // cupcounter writes its next line within a second; without both commands
+    // seen, the run is already wrong and not worth a long wait.
+    o.code = p.attendre(o.ensemble ? 3s : 1s);
     if (!o.code && o.ensemble) {
         std::string tube = o.sortie_ecrivain.starts_with("pipe:") ? o.sortie_ecrivain
                                                                    : o.entree_lecteur;
@@ -274,11 +276,11 @@ Exercice exercice_tube()
              return octets(o.sortie, "pid : " + p + ", cup number 0\npid : " + p +
                                          ", cup number 1\n");
          }},
-        {"echo bonjour | cat : « bonjour », puis la fin en moins de 3 s, code 0",
+        {"echo bonjour | cat : « bonjour », puis la fin en moins de 2 s, code 0",
          [](const Contexte &c) {
              Processus p({.programme = c.programme, .arguments = {"echo", "bonjour", "--", "cat"},
                           .environnement = chemin(c)});
-             auto code = p.attendre(3s);
+             auto code = p.attendre(2s);
              if (!code) {
                  // Who keeps cat waiting: every write end of the pipe it reads.
                  std::vector<std::pair<std::string, pid_t>> qui = {{"tube", p.pid()}};
@@ -293,7 +295,7 @@ Exercice exercice_tube()
                      for (const auto &t : bouts_en_trop(tube_de(chat, 0), qui, {}))
                          if (t.find("d'écriture") != std::string::npos)
                              ecrivains.push_back(t);
-                 return echoue("toujours en cours après 3 s" +
+                 return echoue("toujours en cours après 2 s" +
                                (ecrivains.empty() ? std::string()
                                                   : " : cat attend, " + joindre(ecrivains)));
              }
