@@ -387,7 +387,7 @@ Exercice exercice_signaux()
 {
     return {"signaux", "cupcounter",
             "signaux [CMD...] compte chaque seconde jusqu'à SIGINT ou SIGTERM", {
-        {"« tasse N » chaque seconde, même si le fils finit pendant l'attente",
+        {"une ligne par seconde, même si le fils finit pendant l'attente",
          [](const Contexte &c) {
              const auto &o = compter_avec_fils(c);
              if (!o.lignes)

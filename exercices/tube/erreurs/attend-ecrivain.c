@@ -1,0 +1,38 @@
+// Fails: head est recueilli dès sa fin
+// tube waits for the writer first, then for the reader: a reader that ends
+// first stays a zombie as long as the writer lives.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    int s = 1, p[2], st;
+    while (s < argc && strcmp(argv[s], "--") != 0)
+        s++;
+    if (s == 1 || s >= argc - 1) {
+        fprintf(stderr, "usage : tube CMD1 [ARG...] -- CMD2 [ARG...]\n");
+        return 2;
+    }
+    argv[s] = NULL;
+    pipe(p);
+    pid_t pids[2];
+    for (int bout = 1; bout >= 0; bout--) // the writer, then the reader
+        if ((pids[bout] = fork()) == 0) {
+            char **cmd = bout == 1 ? argv + 1 : argv + s + 1;
+            dup2(p[bout], bout); // p[1] on stdout, p[0] on stdin
+            close(p[0]);
+            close(p[1]);
+            execvp(cmd[0], cmd);
+            int e = errno;
+            perror("Echec execvp ");
+            _exit(e == ENOENT ? 127 : 126);
+        }
+    close(p[0]);
+    close(p[1]);
+    waitpid(pids[1], &st, 0); // the writer first
+    waitpid(pids[0], &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
