@@ -144,7 +144,7 @@ std::string signal_au_retour_d_ecriture(pid_t pid, const std::string &motif, int
                                         const std::function<void()> &avant, Duree limite)
 {
     if (ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACESYSGOOD) != 0)
-        return std::string("ptrace refusé : ") + std::strerror(errno);
+        return std::string("ptrace refusé : ") + std::strerror(errno);
     ptrace(PTRACE_INTERRUPT, pid, nullptr, nullptr);
     bool cible = false;
     auto fin = Horloge::now() + limite;
@@ -158,7 +158,7 @@ std::string signal_au_retour_d_ecriture(pid_t pid, const std::string &motif, int
             continue;
         }
         if (vu.si_code != CLD_TRAPPED)
-            return "le programme a fini sans écrire « " + montrer(motif) + " »";
+            return "le programme a fini sans écrire « " + montrer(motif) + " »";
         int statut;
         waitpid(pid, &statut, WNOHANG | __WALL);
         int relaye = 0; // a signal for the program itself goes on to it
@@ -182,7 +182,7 @@ std::string signal_au_retour_d_ecriture(pid_t pid, const std::string &motif, int
         ptrace(PTRACE_SYSCALL, pid, nullptr, relaye);
     }
     ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
-    return "« " + montrer(motif) + " » pas écrit en " +
+    return "« " + montrer(motif) + " » pas écrit en " +
            en_secondes(std::chrono::duration<double>(limite).count());
 }
 
@@ -274,7 +274,7 @@ const Ensemble &signaux_ensemble(const Contexte &c)
         }, 1s);
     };
     if (vu.find("tasse 1\n") == std::string::npos)
-        o.pourquoi = "pas de « tasse 1 » : « " + montrer(vu) + " »";
+        o.pourquoi = "pas de « tasse 1 » : « " + montrer(vu) + " »";
     else if (o.fils <= 0)
         o.pourquoi = "aucun fils vivant dans /proc";
     else {
@@ -332,13 +332,13 @@ const Bloque &sortie_bloquee(const Contexte &c)
         o.fils = fils_de(p.pid());
     std::size_t rempli = 0;
     if (vu != "tasse 1\n")
-        o.pourquoi = "la sortie était « " + montrer(vu) + " » au lieu de « tasse 1\\n »";
+        o.pourquoi = "la sortie était « " + montrer(vu) + " » au lieu de « tasse 1\\n »";
     else {
         int fd = open(("/proc/" + nombre(p.pid()) + "/fd/1").c_str(),
                       O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
         {
-            o.pourquoi = std::string("/proc/PID/fd/1 : ") + std::strerror(errno);
+            o.pourquoi = std::string("/proc/PID/fd/1 : ") + std::strerror(errno);
             o.douteux = true;
         }
         else {
@@ -351,7 +351,7 @@ const Bloque &sortie_bloquee(const Contexte &c)
             close(fd);
             if (!attendre_que([&] { return ecriture_bloquee(p.pid()) || p.attendre(0ms); },
                               3s)) {
-                o.pourquoi = "l'écriture de « tasse 2 » n'a pas été vue bloquée";
+                o.pourquoi = "l'écriture de « tasse 2 » n'a pas été vue bloquée";
                 o.douteux = true;
             }
             else if (!p.attendre(0ms)) {
@@ -391,11 +391,11 @@ Exercice exercice_signaux()
          [](const Contexte &c) {
              const auto &o = compter_avec_fils(c);
              if (!o.lignes)
-                 return echoue("reçu « " + montrer(o.sortie) + " », " + fin_de(o.code) +
-                               (o.sans_ptrace.empty() ? "" : " ; " + o.sans_ptrace));
+                 return echoue("reçu « " + montrer(o.sortie) + " », " + fin_de(o.code) +
+                               (o.sans_ptrace.empty() ? "" : " ; " + o.sans_ptrace));
              if (o.ecart < 0.9)
-                 return echoue("« tasse 2 » " + en_secondes(o.ecart) + " après « tasse 1 » ; "
-                               "le fils avait fini 0,3 s après « tasse 1 » : l'attente "
+                 return echoue("« tasse 2 » " + en_secondes(o.ecart) + " après « tasse 1 » ; "
+                               "le fils avait fini 0,3 s après « tasse 1 » : l'attente "
                                "interrompue n'a pas repris");
              return tenu();
          }},
@@ -405,36 +405,36 @@ Exercice exercice_signaux()
              if (o.fils <= 0)
                  return echoue("aucun fils vivant sous le programme dans /proc");
              if (!o.lignes)
-                 return echoue("pas de « tasse 2 » : « " + montrer(o.sortie) + " »");
+                 return echoue("pas de « tasse 2 » : « " + montrer(o.sortie) + " »");
              if (o.fils_present)
-                 return echoue("à « tasse 2 », le fils (pid " + nombre(o.fils) +
+                 return echoue("à « tasse 2 », le fils (pid " + nombre(o.fils) +
                                ") est encore dans /proc, " + o.etat_fils);
              auto debut = o.sortie.find("tasse 1\n") + 8;
              auto entre = o.sortie.substr(debut, o.sortie.find("tasse 2\n") - debut);
              return octets(entre, rapport(o.fils, "terminé, code 3"));
          }},
-        {"SIGINT juste après l'écriture d'une ligne : rien en double, un total",
+        {"SIGINT juste après l'écriture d'une ligne : rien en double, un total",
          [](const Contexte &c) {
              const auto &o = compter_avec_fils(c);
              if (!o.lignes)
-                 return echoue("le comptage n'a pas atteint « tasse 2 »");
+                 return echoue("le comptage n'a pas atteint « tasse 2 »");
              if (!o.sans_ptrace.empty())
-                 return impossible(o.sans_ptrace + " : SIGINT n'a pas pu suivre l'écriture");
+                 return impossible(o.sans_ptrace + " : SIGINT n'a pas pu suivre l'écriture");
              if (o.code != 0)
                  return echoue(fin_de(o.code, "toujours en cours 2 s après SIGINT") +
-                               ", sortie « " + montrer(o.sortie) + " »");
+                               ", sortie « " + montrer(o.sortie) + " »");
              // The report is the criterion above's.
              return octets(std::regex_replace(o.sortie, std::regex("fils [^\n]*\n"), ""),
                            "tasse 1\ntasse 2\ntotal : 2\n");
          }},
-        {"SIGKILL au fils et SIGTERM arrivés ensemble : rapport, puis total",
+        {"SIGKILL au fils et SIGTERM arrivés ensemble : rapport, puis total",
          [](const Contexte &c) {
              const auto &o = signaux_ensemble(c);
              if (!o.mis_en_place)
                  return echoue(o.pourquoi);
              if (o.code != 0)
-                 return echoue(fin_de(o.code, "toujours en cours après 1 s") + ", sortie « " +
-                               montrer(o.sortie) + " »");
+                 return echoue(fin_de(o.code, "toujours en cours après 1 s") + ", sortie « " +
+                               montrer(o.sortie) + " »");
              if (o.fils_reste)
                  return echoue("le fils (pid " + nombre(o.fils) + ") n'a pas été recueilli");
              if (auto v = octets(o.sortie,
@@ -445,14 +445,14 @@ Exercice exercice_signaux()
                  return echoue("fini " + en_secondes(o.duree) + " après SIGCONT");
              return tenu();
          }},
-        {"SIGINT et SIGTERM pendant une écriture bloquée : ligne finie, un total",
+        {"SIGINT et SIGTERM pendant une écriture bloquée : ligne finie, un total",
          [](const Contexte &c) {
              const auto &o = sortie_bloquee(c);
              if (!o.mis_en_place)
                  return o.douteux ? impossible(o.pourquoi) : echoue(o.pourquoi);
              if (o.code != 0)
                  return echoue(fin_de(o.code) +
-                               ", écrit ensuite « " + montrer(o.apres) + " »");
+                               ", écrit ensuite « " + montrer(o.apres) + " »");
              std::string sans_fils =
                  std::regex_replace(o.apres, std::regex("fils [^\n]*\n"), "");
              return octets(sans_fils, "tasse 2\ntotal : 2\n");
@@ -463,10 +463,10 @@ Exercice exercice_signaux()
              if (!o.mis_en_place)
                  return o.douteux ? impossible(o.pourquoi) : echoue(o.pourquoi);
              if (o.apres.find("total : ") == std::string::npos)
-                 return echoue("pas de « total » : « " + montrer(o.apres) + " »");
+                 return echoue("pas de « total » : « " + montrer(o.apres) + " »");
              if (o.total_apres > 0.5)
-                 return echoue("« total » " + en_secondes(o.total_apres) +
-                               " après la fin du blocage : le signal venu pendant "
+                 return echoue("« total » " + en_secondes(o.total_apres) +
+                               " après la fin du blocage : le signal venu pendant "
                                "l'écriture n'a été vu qu'à la fin de l'attente suivante");
              return tenu();
          }},
@@ -483,11 +483,11 @@ Exercice exercice_signaux()
              auto ligne = rapport(o.fils, "tué par SIGTERM");
              auto total = o.apres.find("total : ");
              if (compter(o.apres, "fils ") != 1 || o.apres.find(ligne) > total)
-                 return echoue("écrit « " + montrer(o.apres) + " », attendu « " +
-                               montrer(ligne) + " » une fois, avant le total");
+                 return echoue("écrit « " + montrer(o.apres) + " », attendu « " +
+                               montrer(ligne) + " » une fois, avant le total");
              return tenu();
          }},
-        {"commande introuvable : « Echec execvp : ... », puis « ... code 127 »",
+        {"commande introuvable : « Echec execvp : ... », puis « ... code 127 »",
          [](const Contexte &c) {
              Processus p({.programme = c.programme, .arguments = {"nulle-part-xyz"},
                           .entree = Flux::nul, .environnement = chemin(c)});
@@ -502,8 +502,8 @@ Exercice exercice_signaux()
                  std::sregex_iterator(sortie.begin(), sortie.end(), ligne), {});
              if (erreur.find("Echec execvp : No such file or directory\n") == std::string::npos ||
                  rapports != 1)
-                 return echoue("sortie « " + montrer(sortie) + " », erreur « " +
-                               montrer(erreur) + " »");
+                 return echoue("sortie « " + montrer(sortie) + " », erreur « " +
+                               montrer(erreur) + " »");
              return tenu();
          }},
     }};

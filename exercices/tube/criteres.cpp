@@ -80,7 +80,7 @@ std::string joindre(const std::vector<std::string> &lignes)
 {
     std::string tout;
     for (const auto &l : lignes)
-        tout += (tout.empty() ? "" : " ; ") + l;
+        tout += (tout.empty() ? "" : " ; ") + l;
     return tout;
 }
 
@@ -191,8 +191,8 @@ const Observation &observer(const Contexte &c)
 
 Verdict si_observe(const Observation &o)
 {
-    return echoue("fils de tube vivants : " + (o.enfants.empty() ? "aucun" : o.enfants) +
-                  (o.ecrivain > 0 && o.lecteur < 0 ? " ; head n'a pas été vu vivant" : ""));
+    return echoue("fils de tube vivants : " + (o.enfants.empty() ? "aucun" : o.enfants) +
+                  (o.ecrivain > 0 && o.lecteur < 0 ? " ; head n'a pas été vu vivant" : ""));
 }
 
 } // namespace
@@ -211,7 +211,7 @@ Exercice exercice_tube()
              const auto &o = observer(c);
              auto montrer_fd = [&](const std::string &nom, pid_t pid, int fd,
                                    const std::string &vu) {
-                 return "/proc/" + nombre(pid) + "/fd/" + nombre(fd) + " de " + nom + " : " +
+                 return "/proc/" + nombre(pid) + "/fd/" + nombre(fd) + " de " + nom + " : " +
                         (vu.empty() ? "fermé" : vu) +
                         (o.propres.count(vu) ? " (celui de tube lui-même)" : "");
              };
@@ -227,10 +227,10 @@ Exercice exercice_tube()
              if (!o.ensemble)
                  return si_observe(o);
              if (o.sortie_ecrivain != o.entree_lecteur)
-                 return echoue(sortie + " ; " + entree);
+                 return echoue(sortie + " ; " + entree);
              return tenu();
          }},
-        {"tube ne tient plus le tube ; chaque commande n'en tient que son bout",
+        {"tube ne tient plus le tube ; chaque commande n'en tient que son bout",
          [](const Contexte &c) {
              const auto &o = observer(c);
              if (!o.ensemble)
@@ -248,7 +248,7 @@ Exercice exercice_tube()
                  return echoue("head n'a pas fini en 3 s");
              if (!*o.lecteur_recueilli)
                  return echoue("cupcounter arrêté, head (pid " + nombre(o.lecteur) +
-                               ") est encore là après 1 s : " + o.etat_lecteur);
+                               ") est encore là après 1 s : " + o.etat_lecteur);
              return tenu();
          }},
         {"head fini, cupcounter meurt à sa ligne suivante, puis tube finit",
@@ -259,7 +259,7 @@ Exercice exercice_tube()
              if (!o.code)
                  return echoue("tube toujours en cours 3 s après la reprise de cupcounter" +
                                (o.tenants.empty() ? std::string()
-                                                  : " ; " + joindre(o.tenants)));
+                                                  : " ; " + joindre(o.tenants)));
              if (o.ecrivain_reste)
                  return echoue("tube a fini avant cupcounter (pid " + nombre(o.ecrivain) +
                                "), sans l'attendre");
@@ -269,14 +269,14 @@ Exercice exercice_tube()
          [](const Contexte &c) {
              const auto &o = observer(c);
              if (!o.code)
-                 return echoue("tube toujours en cours : sortie « " + montrer(o.sortie) + " »");
+                 return echoue("tube toujours en cours : sortie « " + montrer(o.sortie) + " »");
              if (*o.code != 0)
-                 return echoue("code " + nombre(*o.code) + " (attendu : 0, celui de head)");
+                 return echoue("code " + nombre(*o.code) + " (attendu : 0, celui de head)");
              std::string p = nombre(o.ecrivain);
              return octets(o.sortie, "pid : " + p + ", cup number 0\npid : " + p +
                                          ", cup number 1\n");
          }},
-        {"echo bonjour | cat : « bonjour », puis la fin en moins de 2 s, code 0",
+        {"echo bonjour | cat : « bonjour », puis la fin en moins de 2 s, code 0",
          [](const Contexte &c) {
              Processus p({.programme = c.programme, .arguments = {"echo", "bonjour", "--", "cat"},
                           .environnement = chemin(c)});
@@ -297,14 +297,14 @@ Exercice exercice_tube()
                              ecrivains.push_back(t);
                  return echoue("toujours en cours après 2 s" +
                                (ecrivains.empty() ? std::string()
-                                                  : " : cat attend, " + joindre(ecrivains)));
+                                                  : " : cat attend, " + joindre(ecrivains)));
              }
              auto sortie = p.lire_tout(Canal::sortie, 1s);
              if (*code != 0)
-                 return echoue("code " + nombre(*code) + ", sortie « " + montrer(sortie) + " »");
+                 return echoue("code " + nombre(*code) + ", sortie « " + montrer(sortie) + " »");
              return octets(sortie, "bonjour\n");
          }},
-        {"le code est celui de la seconde commande : 1, 0, 7, puis 143",
+        {"le code est celui de la seconde commande : 1, 0, 7, puis 143",
          [](const Contexte &c) {
              const std::vector<std::pair<std::vector<std::string>, int>> cas = {
                  {{"true", "--", "false"}, 1},
@@ -319,13 +319,13 @@ Exercice exercice_tube()
                      std::string commande;
                      for (const auto &a : arguments)
                          commande += " " + (a.find(' ') != std::string::npos ? "'" + a + "'" : a);
-                     return echoue("tube" + commande + " : " + fin(r) + ", attendu : code " +
+                     return echoue("tube" + commande + " : " + fin(r) + ", attendu : code " +
                                    nombre(attendu));
                  }
              }
              return tenu();
          }},
-        {"commande impossible : « Echec execvp : ... », puis le code 127 ou 126",
+        {"commande impossible : « Echec execvp : ... », puis le code 127 ou 126",
          [](const Contexte &c) {
              struct Cas {
                  std::vector<std::string> arguments;
@@ -345,13 +345,13 @@ Exercice exercice_tube()
                  for (const auto &a : k.arguments)
                      commande += " " + a;
                  if (r.code != k.code || r.erreur.find(attendu) == std::string::npos)
-                     return echoue("tube" + commande + " : " + fin(r) + ", erreur « " +
-                                   montrer(r.erreur) + " » ; attendu : code " +
-                                   nombre(k.code) + ", « " + montrer(attendu) + " »");
+                     return echoue("tube" + commande + " : " + fin(r) + ", erreur « " +
+                                   montrer(r.erreur) + " » ; attendu : code " +
+                                   nombre(k.code) + ", « " + montrer(attendu) + " »");
              }
              return tenu();
          }},
-        {"sans « -- » ou avec une commande vide : usage, rien de lancé, code 2",
+        {"sans « -- » ou avec une commande vide : usage, rien de lancé, code 2",
          [](const Contexte &c) {
              const std::vector<std::vector<std::string>> cas = {
                  {"cupcounter"}, {"--", "cat"}, {"cat", "--"}};
@@ -363,9 +363,9 @@ Exercice exercice_tube()
                  for (const auto &a : arguments)
                      commande += " " + a;
                  if (r.code != 2 || r.erreur.empty() || !r.sortie.empty())
-                     return echoue("tube" + commande + " : " + fin(r) + ", sortie « " +
-                                   montrer(r.sortie) + " », erreur « " + montrer(r.erreur) +
-                                   " »");
+                     return echoue("tube" + commande + " : " + fin(r) + ", sortie « " +
+                                   montrer(r.sortie) + " », erreur « " + montrer(r.erreur) +
+                                   " »");
              }
              return tenu();
          }},
