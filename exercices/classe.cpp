@@ -1,0 +1,260 @@
+// verifier EXERCICE DOSSIER [--csv FICHIER]: a whole class checked at once.
+//
+// Every .c or .cpp file of the folder is one student's source. Each one is
+// checked by a verifier of its own (this very program, run on that source),
+// one after the other: no check shares the machine with another, so no
+// timing criterion fails through the load of the batch, and a program that
+// hangs, floods or forks endlessly costs its own time limits and nothing
+// more. What it leaves behind is ended before the next one starts.
+//
+// One line per student: the file, the criteria held out of the total, the
+// first criterion failed. --csv writes the same, a row as each is done, for a
+// gradebook (';' between fields, as French spreadsheets read them).
+#include "classe.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "exercice.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace exercices;
+using namespace essai;
+
+// A check that runs past this has gone wrong in verifier itself: every
+// criterion has its own, much shorter, limit.
+constexpr auto limite_copie = 300s;
+constexpr std::size_t colonnes = 80;
+
+volatile std::sig_atomic_t interruption = 0;
+void interrompre(int signal) { interruption = signal; }
+
+struct Copie {
+    std::string fichier;
+    int tenus = 0;
+    std::string premier_echec; // empty when every criterion holds
+};
+
+// The number of characters (not bytes) of a UTF-8 text.
+std::size_t largeur(const std::string &texte)
+{
+    return std::count_if(texte.begin(), texte.end(),
+                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+}
+
+// The text cut to n characters, an ellipsis at the cut.
+std::string couper(const std::string &texte, std::size_t n)
+{
+    if (largeur(texte) <= n)
+        return texte;
+    std::string coupe;
+    std::size_t vus = 0;
+    for (char c : texte) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && ++vus == n)
+            break;
+        coupe += c;
+    }
+    return coupe + "…";
+}
+
+// The same, padded with blanks to n characters.
+std::string colonne(const std::string &texte, std::size_t n)
+{
+    std::string coupe = couper(texte, n);
+    return coupe + std::string(n - largeur(coupe), ' ');
+}
+
+std::string champ_csv(const std::string &texte)
+{
+    if (texte.find_first_of(";\"\n") == std::string::npos)
+        return texte;
+    std::string champ = "\"";
+    for (char c : texte)
+        champ += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return champ + "\"";
+}
+
+// The criterion a line of verifier's report names, whole, from the line's
+// beginning (a long criterion goes on over the next lines).
+std::string critere_nomme(const Exercice &exercice, const std::string &debut)
+{
+    for (const auto &c : exercice.criteres)
+        if (!debut.empty() && (c.enonce.starts_with(debut) || debut.starts_with(c.enonce)))
+            return c.enonce;
+    return debut;
+}
+
+// Ends whatever came back to us, a subreaper, from a check that was cut
+// short: generation after generation, and reaps it.
+void finir_les_restes()
+{
+    auto fin = std::chrono::steady_clock::now() + 3s;
+    while (std::chrono::steady_clock::now() < fin) {
+        auto restes = enfants_de(getpid());
+        while (waitpid(-1, nullptr, WNOHANG) > 0) {}
+        if (restes.empty())
+            return;
+        for (const auto &r : restes)
+            kill(r.pid, SIGKILL);
+        std::this_thread::sleep_for(1ms);
+    }
+}
+
+// One student's source, checked by a verifier of its own; its report is read
+// line by line.
+Copie verifier_copie(const Exercice &exercice, const fs::path &source, const std::string &moi)
+{
+    Copie copie{source.filename().string()};
+    std::optional<int> code;
+    std::string rapport;
+    {
+        Processus verification({.programme = moi,
+                                .arguments = {exercice.nom, source.string()},
+                                .entree = Flux::nul,
+                                .sortie = Flux::tube,
+                                .erreur = Flux::sortie});
+        auto fin = std::chrono::steady_clock::now() + limite_copie;
+        while (!code && !interruption && std::chrono::steady_clock::now() < fin)
+            code = verification.attendre(100ms);
+        if (code)
+            rapport = verification.lire_tout(Canal::sortie, 1s);
+    } // ended and reaped here, whatever it was doing
+    finir_les_restes();
+    if (!code) {
+        copie.premier_echec = interruption ? "vérification interrompue"
+                                           : "vérification arrêtée après " +
+                                                 nombre(limite_copie.count()) + " s";
+        return copie;
+    }
+
+    // The report's lines: « ok », « ÉCHEC » or « ? », then the criterion.
+    int lignes = 0;
+    std::istringstream lu(rapport);
+    for (std::string ligne; std::getline(lu, ligne);) {
+        std::string sorte;
+        for (const char *marque : {"ok", "ÉCHEC", "?"})
+            if (ligne.starts_with("  " + std::string(marque) + " "))
+                sorte = marque;
+        if (sorte.empty())
+            continue;
+        lignes++;
+        auto debut = ligne.find_first_not_of(' ', 2 + sorte.size());
+        std::string texte = debut == std::string::npos ? "" : ligne.substr(debut);
+        if (sorte == "ok")
+            copie.tenus++;
+        else if (copie.premier_echec.empty())
+            copie.premier_echec =
+                (sorte == "?" ? "(non vérifiable) " : "") + critere_nomme(exercice, texte);
+    }
+    if (lignes == 0)
+        copie.premier_echec = *code == 1 ? "la source ne compile pas"
+                                         : "vérification impossible (" +
+                                               (*code < 0 ? "signal " + nombre(-*code)
+                                                          : "code " + nombre(*code)) +
+                                               ")";
+    return copie;
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage : verifier EXERCICE DOSSIER [--csv FICHIER]\n");
+    return 2;
+}
+
+} // namespace
+
+int verifier_classe(int argc, char *argv[])
+{
+    std::optional<std::string> chemin_csv;
+    if (argc == 5 && std::string(argv[3]) == "--csv")
+        chemin_csv = argv[4];
+    else if (argc != 3)
+        return usage();
+
+    const Exercice *exercice = nullptr;
+    for (const auto &e : tous_les_exercices())
+        if (e.nom == argv[1])
+            exercice = &e;
+    if (exercice == nullptr) {
+        std::fprintf(stderr, "verifier : exercice inconnu « %s » (verifier --list les nomme)\n",
+                     argv[1]);
+        return 2;
+    }
+
+    fs::path dossier = argv[2];
+    std::vector<fs::path> sources;
+    std::error_code erreur;
+    for (const auto &f : fs::directory_iterator(dossier, erreur))
+        if ((f.path().extension() == ".c" || f.path().extension() == ".cpp") &&
+            f.is_regular_file(erreur))
+            sources.push_back(fs::absolute(f.path()));
+    std::sort(sources.begin(), sources.end());
+    if (sources.empty()) {
+        std::fprintf(stderr, "verifier : aucune source .c ou .cpp dans « %s »\n", argv[2]);
+        return 2;
+    }
+
+    std::ofstream csv;
+    if (chemin_csv) {
+        csv.open(*chemin_csv);
+        if (!csv) {
+            std::fprintf(stderr, "verifier : impossible d'écrire « %s »\n", chemin_csv->c_str());
+            return 2;
+        }
+        csv << "fichier;critères tenus;critères;premier critère échoué\n" << std::flush;
+    }
+
+    // Ctrl-C, or the window closed: the check under way is ended, and what
+    // is done stays written.
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(s, interrompre);
+
+    std::string moi = fs::read_symlink("/proc/self/exe").string();
+    std::size_t total = exercice->criteres.size();
+    std::size_t large = 4;
+    for (const auto &s : sources)
+        large = std::max(large, largeur(s.filename().string()));
+    large = std::min<std::size_t>(large, 24);
+    std::printf("Exercice « %s » : %zu copie%s, vérifiée%s une à une.\n", exercice->nom.c_str(),
+                sources.size(), sources.size() > 1 ? "s" : "", sources.size() > 1 ? "s" : "");
+    std::fflush(stdout);
+
+    std::size_t reussies = 0, faites = 0;
+    for (const auto &source : sources) {
+        Copie c = verifier_copie(*exercice, source, moi);
+        if (interruption)
+            break;
+        faites++;
+        reussies += c.premier_echec.empty();
+        std::string tenus = nombre(c.tenus) + "/" + nombre(static_cast<long>(total));
+        std::string ligne = colonne(c.fichier, large) + "  " + colonne(tenus, 5) + "  ";
+        std::printf("%s%s\n", ligne.c_str(),
+                    couper(c.premier_echec, colonnes - largeur(ligne)).c_str());
+        std::fflush(stdout);
+        if (csv.is_open())
+            csv << champ_csv(c.fichier) << ';' << c.tenus << ';' << total << ';'
+                << champ_csv(c.premier_echec) << '\n'
+                << std::flush;
+    }
+    if (interruption) {
+        std::printf("Interrompu : %zu copie%s vérifiée%s sur %zu.\n", faites,
+                    faites > 1 ? "s" : "", faites > 1 ? "s" : "", sources.size());
+        return 128 + interruption;
+    }
+    std::printf("Bilan : %zu copie%s sur %zu tien%s tous les critères.\n", reussies,
+                reussies > 1 ? "s" : "", sources.size(), reussies > 1 ? "nent" : "t");
+    if (csv.is_open() && !csv)
+        std::fprintf(stderr, "verifier : l'écriture de « %s » a échoué\n", chemin_csv->c_str());
+    return reussies == sources.size() ? 0 : 1;
+}
