@@ -134,7 +134,7 @@ Copie verifier_copie(const Exercice &exercice, const fs::path &source, const std
     if (!code) {
         copie.premier_echec = interruption ? "vérification interrompue"
                                            : "vérification arrêtée après " +
-                                                 nombre(limite_copie.count()) + " s";
+                                                 nombre(limite_copie.count()) + "\u00a0s";
         return copie;
     }
 
@@ -168,7 +168,7 @@ Copie verifier_copie(const Exercice &exercice, const fs::path &source, const std
 
 int usage()
 {
-    std::fprintf(stderr, "usage : verifier EXERCICE DOSSIER [--csv FICHIER]\n");
+    std::fprintf(stderr, "usage\u00a0: verifier EXERCICE DOSSIER [--csv FICHIER]\n");
     return 2;
 }
 
@@ -187,7 +187,9 @@ int verifier_classe(int argc, char *argv[])
         if (e.nom == argv[1])
             exercice = &e;
     if (exercice == nullptr) {
-        std::fprintf(stderr, "verifier : exercice inconnu « %s » (verifier --list les nomme)\n",
+        std::fprintf(stderr,
+                     "verifier\u00a0: exercice inconnu «\u00a0%s\u00a0» "
+                     "(verifier --list les nomme)\n",
                      argv[1]);
         return 2;
     }
@@ -201,7 +203,8 @@ int verifier_classe(int argc, char *argv[])
             sources.push_back(fs::absolute(f.path()));
     std::sort(sources.begin(), sources.end());
     if (sources.empty()) {
-        std::fprintf(stderr, "verifier : aucune source .c ou .cpp dans « %s »\n", argv[2]);
+        std::fprintf(stderr, "verifier\u00a0: aucune source .c ou .cpp dans «\u00a0%s\u00a0»\n",
+                     argv[2]);
         return 2;
     }
 
@@ -209,7 +212,8 @@ int verifier_classe(int argc, char *argv[])
     if (chemin_csv) {
         csv.open(*chemin_csv);
         if (!csv) {
-            std::fprintf(stderr, "verifier : impossible d'écrire « %s »\n", chemin_csv->c_str());
+            std::fprintf(stderr, "verifier\u00a0: impossible d'écrire «\u00a0%s\u00a0»\n",
+                         chemin_csv->c_str());
             return 2;
         }
         csv << "fichier;critères tenus;critères;premier critère échoué\n" << std::flush;
@@ -226,8 +230,9 @@ int verifier_classe(int argc, char *argv[])
     for (const auto &s : sources)
         large = std::max(large, largeur(s.filename().string()));
     large = std::min<std::size_t>(large, 24);
-    std::printf("Exercice « %s » : %zu copie%s, vérifiée%s une à une.\n", exercice->nom.c_str(),
-                sources.size(), sources.size() > 1 ? "s" : "", sources.size() > 1 ? "s" : "");
+    std::printf("Exercice «\u00a0%s\u00a0»\u00a0: %zu copie%s, vérifiée%s une à une.\n",
+                exercice->nom.c_str(), sources.size(), sources.size() > 1 ? "s" : "",
+                sources.size() > 1 ? "s" : "");
     std::fflush(stdout);
 
     std::size_t reussies = 0, faites = 0;
@@ -239,8 +244,9 @@ int verifier_classe(int argc, char *argv[])
         reussies += c.premier_echec.empty();
         std::string tenus = nombre(c.tenus) + "/" + nombre(static_cast<long>(total));
         std::string ligne = colonne(c.fichier, large) + "  " + colonne(tenus, 5) + "  ";
-        std::printf("%s%s\n", ligne.c_str(),
-                    couper(c.premier_echec, colonnes - largeur(ligne)).c_str());
+        ligne += couper(c.premier_echec, colonnes - largeur(ligne));
+        ligne.erase(ligne.find_last_not_of(' ') + 1);
+        std::printf("%s\n", ligne.c_str());
         std::fflush(stdout);
         if (csv.is_open())
             csv << champ_csv(c.fichier) << ';' << c.tenus << ';' << total << ';'
@@ -248,13 +254,14 @@ int verifier_classe(int argc, char *argv[])
                 << std::flush;
     }
     if (interruption) {
-        std::printf("Interrompu : %zu copie%s vérifiée%s sur %zu.\n", faites,
+        std::printf("Interrompu\u00a0: %zu copie%s vérifiée%s sur %zu.\n", faites,
                     faites > 1 ? "s" : "", faites > 1 ? "s" : "", sources.size());
         return 128 + interruption;
     }
-    std::printf("Bilan : %zu copie%s sur %zu tien%s tous les critères.\n", reussies,
+    std::printf("Bilan\u00a0: %zu copie%s sur %zu tien%s tous les critères.\n", reussies,
                 reussies > 1 ? "s" : "", sources.size(), reussies > 1 ? "nent" : "t");
     if (csv.is_open() && !csv)
-        std::fprintf(stderr, "verifier : l'écriture de « %s » a échoué\n", chemin_csv->c_str());
+        std::fprintf(stderr, "verifier\u00a0: l'écriture de «\u00a0%s\u00a0» a échoué\n",
+                     chemin_csv->c_str());
     return reussies == sources.size() ? 0 : 1;
 }

@@ -96,12 +96,13 @@ int construire(const fs::path &source, const fs::path &dossier_bin)
     std::error_code erreur;
     if (!fs::is_regular_file(source, erreur) ||
         (source.extension() != ".c" && source.extension() != ".cpp")) {
-        std::fprintf(stderr, "verifier : pas de source .c ou .cpp « %s »\n", source.c_str());
+        std::fprintf(stderr, "verifier\u00a0: pas de source .c ou .cpp «\u00a0%s\u00a0»\n",
+                     source.c_str());
         return 2;
     }
     std::string modele = (fs::temp_directory_path() / "verifier-XXXXXX").string();
     if (mkdtemp(modele.data()) == nullptr) {
-        std::perror("verifier : mkdtemp");
+        std::perror("verifier\u00a0: mkdtemp");
         return 2;
     }
     auto programme = compiler(fs::absolute(source), dossier_bin, modele);
@@ -113,10 +114,11 @@ int construire(const fs::path &source, const fs::path &dossier_bin)
         if (!erreur)
             fs::rename(copie, cible, erreur);
         if (erreur)
-            std::fprintf(stderr, "verifier : impossible d'écrire « %s » : %s\n",
+            std::fprintf(stderr,
+                         "verifier\u00a0: impossible d'écrire «\u00a0%s\u00a0»\u00a0: %s\n",
                          cible.c_str(), erreur.message().c_str());
         else
-            std::printf("Programme construit : ./%s\n", cible.c_str());
+            std::printf("Programme construit\u00a0: ./%s\n", cible.c_str());
     } else
         std::printf("La compilation a échoué (voir ci-dessus).\n");
     std::error_code ignore;
