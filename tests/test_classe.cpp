@@ -219,7 +219,17 @@ TEST(Polycopie, HoldsEveryWordOfTheStatementsWithTheirNonBreakingSpaces)
             }
         }
         // Nothing cut, lost or added: the same words, in the same order.
-        EXPECT_EQ(mots(texte), attendus) << pdf;
+        auto lus = mots(texte);
+        auto [a, l] = std::mismatch(attendus.begin(), attendus.end(), lus.begin(), lus.end());
+        auto voisins = [](auto debut, auto fin, auto ici) {
+            std::string t;
+            for (auto m = ici - std::min<long>(ici - debut, 4); m != fin && m != ici + 4; ++m)
+                t += *m + " ";
+            return t;
+        };
+        EXPECT_TRUE(a == attendus.end() && l == lus.end())
+            << pdf << "\nthe statement: " << voisins(attendus.begin(), attendus.end(), a)
+            << "\nthe PDF:       " << voisins(lus.begin(), lus.end(), l);
         for (const auto &l : lignes)
             EXPECT_FALSE(std::regex_search(l, std::regex("^\\s*(:|;|\\?|!|»)|«\\s*$")))
                 << pdf << ": " << l;
