@@ -41,9 +41,16 @@ for p in $programmes; do
   [[ -x $dossier/usr/bin/$p ]] || { echo "missing program: /usr/bin/$p"; manque=1; }
   [[ -f $dossier/usr/share/man/man1/$p.1.gz ]] || { echo "missing page: $p.1.gz"; manque=1; }
 done
-# verifier compiles a student's source with the failure report, and points
-# to the exercises' statements.
-for f in common/signaler_echec.h common/signaler_echec.cpp exercices/ordre/enonce.md exercices/course/enonce.md; do
+# verifier compiles a student's source with the failure report; each
+# exercise of the list has its folder: statement, handout, starting files.
+fichiers=(common/signaler_echec.h common/signaler_echec.cpp exercices/enonces.pdf)
+for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
+  fichiers+=("exercices/$e/enonce.md" "exercices/$e/enonce.pdf")
+  for f in $(grep -E '^[^#]' "$racine/exercices/$e/depart"); do
+    fichiers+=("exercices/$e/$(basename "$f")")
+  done
+done
+for f in "${fichiers[@]}"; do
   [[ -f $dossier/usr/share/processus-en-direct/$f ]] || { echo "missing: $f"; manque=1; }
 done
 ((manque == 0))
@@ -63,4 +70,4 @@ if [[ $ligne != "$attendu" ]]; then
 fi
 [[ $(readlink "/proc/$pid/exe") == "$dossier/usr/bin/cupcounter" ]]
 n=$(wc -w <<<"$programmes")
-echo "package check: $n programs, $n manual pages, handover becomes cupcounter (pid $pid)"
+echo "package check: $n programs, $n manual pages, ${#fichiers[@]} files of the exercises, handover becomes cupcounter (pid $pid)"
