@@ -17,9 +17,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +38,17 @@ using namespace essai;
 // criterion has its own, much shorter, limit.
 constexpr auto limite_copie = 300s;
 constexpr std::size_t colonnes = 80;
+
+// AddressSanitizer and ThreadSanitizer reserve terabytes of address space:
+// no memory limit under them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool sous_assainisseur = true;
+#elif defined(__has_feature)
+constexpr bool sous_assainisseur =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool sous_assainisseur = false;
+#endif
 
 volatile std::sig_atomic_t interruption = 0;
 void interrompre(int signal) { interruption = signal; }
@@ -95,27 +108,68 @@ std::string critere_nomme(const Exercice &exercice, const std::string &debut)
     return debut;
 }
 
-// Ends whatever came back to us, a subreaper, from a check that was cut
-// short: generation after generation, and reaps it.
+// Every process descended from us now, from one reading of /proc.
+std::vector<pid_t> descendants()
+{
+    std::map<pid_t, std::vector<pid_t>> enfants;
+    std::error_code ignore;
+    for (const auto &entree : fs::directory_iterator("/proc", ignore)) {
+        std::string nom = entree.path().filename().string();
+        if (nom.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        pid_t pid = static_cast<pid_t>(std::stol(nom));
+        if (auto e = lire_stat(pid))
+            enfants[e->parent].push_back(pid);
+    }
+    std::vector<pid_t> tous = {getpid()};
+    for (std::size_t k = 0; k < tous.size(); k++)
+        for (pid_t p : enfants[tous[k]])
+            tous.push_back(p);
+    tous.erase(tous.begin());
+    return tous;
+}
+
+// Ends whatever a copy left behind that came back to us, a subreaper (its
+// own sessions included), and reaps it. All the descendants at once, so that
+// a program forking without end has no time to replace the ones killed.
 void finir_les_restes()
 {
-    auto fin = std::chrono::steady_clock::now() + 3s;
+    auto fin = std::chrono::steady_clock::now() + 5s;
     while (std::chrono::steady_clock::now() < fin) {
-        auto restes = enfants_de(getpid());
+        auto restes = descendants();
+        for (pid_t p : restes)
+            kill(p, SIGKILL);
         while (waitpid(-1, nullptr, WNOHANG) > 0) {}
         if (restes.empty())
             return;
-        for (const auto &r : restes)
-            kill(r.pid, SIGKILL);
         std::this_thread::sleep_for(1ms);
     }
+}
+
+// What a copy may take, set on this process and so inherited by each
+// verifier it starts, by the compiler and by the student's program: memory
+// enough for any of them, but a program that floods its output cannot make
+// its verifier hold gigabytes of it, nor fill the disk with its files.
+void borner_chaque_copie()
+{
+    auto abaisser = [](int ressource, rlim_t plafond) {
+        struct rlimit r;
+        if (getrlimit(ressource, &r) == 0 && r.rlim_cur > plafond) {
+            r.rlim_cur = plafond;
+            setrlimit(ressource, &r);
+        }
+    };
+    if (!sous_assainisseur)
+        abaisser(RLIMIT_AS, rlim_t{1} << 30);
+    abaisser(RLIMIT_FSIZE, rlim_t{256} << 20);
 }
 
 // One student's source, checked by a verifier of its own; its report is read
 // line by line.
 Copie verifier_copie(const Exercice &exercice, const fs::path &source, const std::string &moi)
 {
-    Copie copie{source.filename().string()};
+    Copie copie;
+    copie.fichier = source.filename().string();
     std::optional<int> code;
     std::string rapport;
     {
@@ -224,6 +278,7 @@ int verifier_classe(int argc, char *argv[])
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         std::signal(s, interrompre);
 
+    borner_chaque_copie();
     std::string moi = fs::read_symlink("/proc/self/exe").string();
     std::size_t total = exercice->criteres.size();
     std::size_t large = 4;
