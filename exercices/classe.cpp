@@ -22,6 +22,7 @@
 #include <thread>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -165,8 +166,10 @@ void borner_chaque_copie()
 }
 
 // One student's source, checked by a verifier of its own; its report is read
-// line by line.
-Copie verifier_copie(const Exercice &exercice, const fs::path &source, const std::string &moi)
+// line by line. Its temporary files go to tmp, emptied afterwards however the
+// check ended.
+Copie verifier_copie(const Exercice &exercice, const fs::path &source, const std::string &moi,
+                     const fs::path &tmp)
 {
     Copie copie;
     copie.fichier = source.filename().string();
@@ -177,14 +180,24 @@ Copie verifier_copie(const Exercice &exercice, const fs::path &source, const std
                                 .arguments = {exercice.nom, source.string()},
                                 .entree = Flux::nul,
                                 .sortie = Flux::tube,
-                                .erreur = Flux::sortie});
+                                .erreur = Flux::sortie,
+                                .environnement = {{"TMPDIR", tmp.string()}}});
         auto fin = std::chrono::steady_clock::now() + limite_copie;
         while (!code && !interruption && std::chrono::steady_clock::now() < fin)
             code = verification.attendre(100ms);
         if (code)
             rapport = verification.lire_tout(Canal::sortie, 1s);
+        else {
+            // Cut short: verifier is asked to end first, so that it can end
+            // what it started and remove its folder.
+            kill(verification.pid(), SIGTERM);
+            verification.attendre(2s);
+        }
     } // ended and reaped here, whatever it was doing
     finir_les_restes();
+    std::error_code ignore;
+    for (const auto &reste : fs::directory_iterator(tmp, ignore))
+        fs::remove_all(reste.path(), ignore);
     if (!code) {
         copie.premier_echec = interruption ? "vérification interrompue"
                                            : "vérification arrêtée après " +
@@ -280,6 +293,12 @@ int verifier_classe(int argc, char *argv[])
 
     borner_chaque_copie();
     std::string moi = fs::read_symlink("/proc/self/exe").string();
+    // Reachable by the unprivileged user some checks run the program as.
+    std::string tmp = (fs::temp_directory_path() / "verifier-classe-XXXXXX").string();
+    if (mkdtemp(tmp.data()) == nullptr || chmod(tmp.c_str(), 0755) != 0) {
+        std::perror("verifier\u00a0: mkdtemp");
+        return 2;
+    }
     std::size_t total = exercice->criteres.size();
     std::size_t large = 4;
     for (const auto &s : sources)
@@ -292,7 +311,7 @@ int verifier_classe(int argc, char *argv[])
 
     std::size_t reussies = 0, faites = 0;
     for (const auto &source : sources) {
-        Copie c = verifier_copie(*exercice, source, moi);
+        Copie c = verifier_copie(*exercice, source, moi, tmp);
         if (interruption)
             break;
         faites++;
@@ -308,6 +327,7 @@ int verifier_classe(int argc, char *argv[])
                 << champ_csv(c.premier_echec) << '\n'
                 << std::flush;
     }
+    fs::remove_all(tmp, erreur);
     if (interruption) {
         std::printf("Interrompu\u00a0: %zu copie%s vérifiée%s sur %zu.\n", faites,
                     faites > 1 ? "s" : "", faites > 1 ? "s" : "", sources.size());
