@@ -40,14 +40,19 @@ std::string lire_fichier(const std::string &chemin)
     return tout.str();
 }
 
-// Starts argv in a child; in it, avant runs between fork and exec. Throws
-// Echec if the exec itself fails (errno travels back through a pipe).
-pid_t demarrer(const std::vector<std::string> &commande, const std::function<void()> &avant)
+// Starts the command in a child (found through PATH if it has no slash; its
+// first word may then be renamed nom); in the child, avant runs between fork
+// and exec. Throws Echec if the exec itself fails (errno travels back through
+// a pipe).
+pid_t demarrer(const std::vector<std::string> &commande, const std::function<void()> &avant,
+               const std::string &nom = "")
 {
     std::vector<char *> argv;
     for (const auto &a : commande)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
+    if (!nom.empty())
+        argv[0] = const_cast<char *>(nom.c_str());
     int erreur[2];
     if (pipe2(erreur, O_CLOEXEC) != 0)
         throw Echec(std::string("pipe : ") + std::strerror(errno));
@@ -66,7 +71,7 @@ pid_t demarrer(const std::vector<std::string> &commande, const std::function<voi
         for (int s : {SIGINT, SIGHUP, SIGTERM, SIGQUIT, SIGPIPE})
             signal(s, SIG_DFL);
         avant();
-        execvp(argv[0], argv.data());
+        execvp(commande[0].c_str(), argv.data());
         int e = errno;
         (void)!write(erreur[1], &e, sizeof e);
         _exit(127);
@@ -276,7 +281,7 @@ Tenue::Tenue(const std::string &programme, Duree limite, std::size_t plafond)
             int nul = open("/dev/null", O_WRONLY);
             dup2(nul, 1);
             dup2(nul, 2);
-        });
+        }, fs::path(programme).filename().string());
     } catch (...) {
         close(tube[0]);
         close(tube[1]);

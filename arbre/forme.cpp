@@ -113,38 +113,67 @@ std::string descendants(const Noeud &n)
     return d == 1 ? ", avec son descendant" : ", avec ses " + std::to_string(d) + " descendants";
 }
 
+// How the children of p and r best line up, in order: pairs of indexes,
+// -1 on the side that has no counterpart. The cost of a pair is the distance
+// between the two subtrees; a child alone costs its size. Ties keep pairs.
+struct Alignement {
+    std::size_t cout;
+    std::vector<std::pair<int, int>> paires;
+};
+
+std::size_t distance(const Noeud &p, const Noeud &r);
+
+Alignement aligner(const Noeud &p, const Noeud &r)
+{
+    std::size_t n = p.enfants.size(), m = r.enfants.size();
+    std::vector<std::vector<std::size_t>> d(n + 1, std::vector<std::size_t>(m + 1, 0));
+    for (std::size_t i = 1; i <= n; i++)
+        d[i][0] = d[i - 1][0] + taille(p.enfants[i - 1]);
+    for (std::size_t j = 1; j <= m; j++)
+        d[0][j] = d[0][j - 1] + taille(r.enfants[j - 1]);
+    for (std::size_t i = 1; i <= n; i++)
+        for (std::size_t j = 1; j <= m; j++)
+            d[i][j] = std::min({d[i - 1][j - 1] + distance(p.enfants[i - 1], r.enfants[j - 1]),
+                                d[i - 1][j] + taille(p.enfants[i - 1]),
+                                d[i][j - 1] + taille(r.enfants[j - 1])});
+    Alignement a{d[n][m], {}};
+    for (std::size_t i = n, j = m; i > 0 || j > 0;) {
+        if (i > 0 && j > 0 &&
+            d[i][j] == d[i - 1][j - 1] + distance(p.enfants[i - 1], r.enfants[j - 1])) {
+            a.paires.push_back({static_cast<int>(--i), static_cast<int>(--j)});
+        } else if (i > 0 && d[i][j] == d[i - 1][j] + taille(p.enfants[i - 1]))
+            a.paires.push_back({static_cast<int>(--i), -1});
+        else
+            a.paires.push_back({-1, static_cast<int>(--j)});
+    }
+    std::reverse(a.paires.begin(), a.paires.end());
+    return a;
+}
+
+// How many processes are on one side only, once the two trees best line up.
+std::size_t distance(const Noeud &p, const Noeud &r)
+{
+    return canon(p) == canon(r) ? 0 : aligner(p, r).cout;
+}
+
 void comparer(const Noeud &prevu, const Noeud &reel, Ecarts &e)
 {
     if (canon(prevu) == canon(reel))
         return;
-    // First the children whose whole subtree is right, then the others in
-    // order; what remains on either side has no counterpart.
-    std::vector<const Noeud *> p, r;
-    for (const auto &n : prevu.enfants)
-        p.push_back(&n);
-    for (const auto &n : reel.enfants)
-        r.push_back(&n);
-    for (auto ip = p.begin(); ip != p.end();) {
-        auto ir = std::find_if(r.begin(), r.end(),
-                               [&](const Noeud *n) { return canon(*n) == canon(**ip); });
-        if (ir != r.end()) {
-            r.erase(ir);
-            ip = p.erase(ip);
-        } else
-            ++ip;
-    }
-    std::size_t paires = std::min(p.size(), r.size());
-    for (std::size_t k = 0; k < paires; k++)
-        comparer(*p[k], *r[k], e);
-    for (std::size_t k = paires; k < p.size(); k++) {
-        e.prevus_en_trop.insert(p[k]);
-        e.phrases.push_back("votre " + p[k]->nom + ", enfant de votre " + prevu.nom +
-                            " (le pid " + reel.nom + "), n'existe pas" + descendants(*p[k]));
-    }
-    for (std::size_t k = paires; k < r.size(); k++) {
-        e.reels_imprevus.insert(r[k]);
-        e.phrases.push_back("le pid " + r[k]->nom + ", enfant du pid " + reel.nom + " (votre " +
-                            prevu.nom + "), manque à votre arbre" + descendants(*r[k]));
+    for (auto [i, j] : aligner(prevu, reel).paires) {
+        if (i >= 0 && j >= 0) {
+            comparer(prevu.enfants[i], reel.enfants[j], e);
+        } else if (i >= 0) {
+            const Noeud &p = prevu.enfants[i];
+            e.prevus_en_trop.insert(&p);
+            e.phrases.push_back("votre " + p.nom + ", enfant de votre " + prevu.nom +
+                                " (le pid " + reel.nom + "), n'existe pas" + descendants(p));
+        } else {
+            const Noeud &r = reel.enfants[j];
+            e.reels_imprevus.insert(&r);
+            e.phrases.push_back("le pid " + r.nom + ", enfant du pid " + reel.nom + " (votre " +
+                                prevu.nom + "), manque à votre arbre" + descendants(r));
+        }
     }
 }
 

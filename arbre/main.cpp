@@ -156,8 +156,7 @@ Manche preparer(const Options &o, unsigned long long graine)
     m.source = source_c(*m.programme);
     m.nom = "arbre-" + std::to_string(graine);
     m.titre = "Niveau " + std::to_string(o.niveau) + ", graine " + std::to_string(graine) +
-              " : toute la salle obtient ce programme avec arbre --niveau " +
-              std::to_string(o.niveau) + " --graine " + std::to_string(graine);
+              " : la commande en première ligne redonne ce programme.";
     return m;
 }
 

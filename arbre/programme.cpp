@@ -325,9 +325,9 @@ std::string texte(const Expression &e, Expression::Sorte dans = Expression::four
     }
     std::string t = texte(e.termes[0], e.sorte) + (e.sorte == Expression::et ? " && " : " || ") +
                     texte(e.termes[1], e.sorte);
-    // a && b && c reads the same whichever way it is grouped; && within ||
-    // gets its parentheses, as a reader expects.
-    if (dans != Expression::fourche && dans != e.sorte)
+    // a && b && c reads the same whichever way it is grouped, and && binds
+    // tighter than ||, as C has it: only || within && needs parentheses.
+    if (dans == Expression::et && e.sorte == Expression::ou)
         return "(" + t + ")";
     return t;
 }
