@@ -168,11 +168,14 @@ void comparer(const Noeud &prevu, const Noeud &reel, Ecarts &e)
             e.prevus_en_trop.insert(&p);
             e.phrases.push_back("votre " + p.nom + ", enfant de votre " + prevu.nom +
                                 " (le pid " + reel.nom + "), n'existe pas" + descendants(p));
+            e.resumes.push_back("votre " + p.nom + " (enfant de votre " + prevu.nom +
+                                ") n'existe pas");
         } else {
             const Noeud &r = reel.enfants[j];
             e.reels_imprevus.insert(&r);
             e.phrases.push_back("le pid " + r.nom + ", enfant du pid " + reel.nom + " (votre " +
                                 prevu.nom + "), manque à votre arbre" + descendants(r));
+            e.resumes.push_back("il manque un enfant à votre " + prevu.nom + descendants(r));
         }
     }
 }
@@ -247,7 +250,7 @@ std::optional<Prediction> lire_prediction(const std::string &texte, std::string 
     int numero = 0;
     for (std::string ligne; std::getline(lignes, ligne);) {
         numero++;
-        ligne = ligne.substr(0, ligne.find('#'));
+        ligne = ligne.substr(0, std::min(ligne.find('#'), ligne.find("//")));
         std::istringstream mots(ligne);
         std::string cle, valeur, reste;
         mots >> cle >> valeur >> reste;
@@ -281,7 +284,7 @@ std::optional<Prediction> lire_prediction(const std::string &texte, std::string 
         std::string pourquoi;
         p.arbre = lire_arbre(arbre, pourquoi);
         if (!p.arbre) {
-            erreur = "arbre illisible : " + pourquoi;
+            erreur = "l'arbre ne se lit pas : " + pourquoi;
             return std::nullopt;
         }
     }

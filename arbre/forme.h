@@ -29,7 +29,7 @@ std::string ecrire_arbre(const Noeud &n);
 //     niveau 3           (optional)
 //     processus 7
 //     P(A(C) B(D) E)     (the tree, on one line or several)
-// '#' starts a comment that runs to the end of the line.
+// '#' or '//' starts a comment that runs to the end of the line.
 struct Prediction {
     std::optional<unsigned long long> graine;
     std::optional<int> niveau;
@@ -39,10 +39,11 @@ struct Prediction {
 std::optional<Prediction> lire_prediction(const std::string &texte, std::string &erreur);
 
 // What differs between the predicted tree and the real one, in French, one
-// sentence each, and the nodes of each tree that have no counterpart. Empty
-// when the two have the same shape (children in any order).
+// sentence each (and the same, shorter, without the pids), and the nodes of
+// each tree that have no counterpart. Empty when the two have the same shape
+// (children in any order).
 struct Ecarts {
-    std::vector<std::string> phrases;
+    std::vector<std::string> phrases, resumes;
     std::set<const Noeud *> prevus_en_trop, reels_imprevus;
 };
 Ecarts comparer(const Noeud &prevu, const Noeud &reel);

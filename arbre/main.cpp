@@ -275,7 +275,7 @@ int manche(const Options &o, unsigned long long graine, bool interactif, bool pr
             std::string erreur;
             p = lire_prediction(lire_fichier(o.reponse.empty() ? "-" : o.reponse), erreur);
             if (!p)
-                throw ErreurUsage{"prédiction illisible : " + erreur};
+                throw ErreurUsage{"dans la prédiction, " + erreur};
             bool autre_graine = p->graine && (!m.programme || *p->graine != graine);
             bool autre_niveau = p->niveau && (!m.programme || *p->niveau != o.niveau);
             if (autre_graine || autre_niveau)
