@@ -115,7 +115,8 @@ std::string descendants(const Noeud &n)
 
 // How the children of p and r best line up, in order: pairs of indexes,
 // -1 on the side that has no counterpart. The cost of a pair is the distance
-// between the two subtrees; a child alone costs its size. Ties keep pairs.
+// between the two subtrees; a child alone costs its size. Among the best
+// alignments, the one that pairs the first children first.
 struct Alignement {
     std::size_t cout;
     std::vector<std::pair<int, int>> paires;
@@ -125,28 +126,29 @@ std::size_t distance(const Noeud &p, const Noeud &r);
 
 Alignement aligner(const Noeud &p, const Noeud &r)
 {
+    // d[i][j]: the cost of lining up the children from i on with those from j on.
     std::size_t n = p.enfants.size(), m = r.enfants.size();
     std::vector<std::vector<std::size_t>> d(n + 1, std::vector<std::size_t>(m + 1, 0));
-    for (std::size_t i = 1; i <= n; i++)
-        d[i][0] = d[i - 1][0] + taille(p.enfants[i - 1]);
-    for (std::size_t j = 1; j <= m; j++)
-        d[0][j] = d[0][j - 1] + taille(r.enfants[j - 1]);
-    for (std::size_t i = 1; i <= n; i++)
-        for (std::size_t j = 1; j <= m; j++)
-            d[i][j] = std::min({d[i - 1][j - 1] + distance(p.enfants[i - 1], r.enfants[j - 1]),
-                                d[i - 1][j] + taille(p.enfants[i - 1]),
-                                d[i][j - 1] + taille(r.enfants[j - 1])});
-    Alignement a{d[n][m], {}};
-    for (std::size_t i = n, j = m; i > 0 || j > 0;) {
-        if (i > 0 && j > 0 &&
-            d[i][j] == d[i - 1][j - 1] + distance(p.enfants[i - 1], r.enfants[j - 1])) {
-            a.paires.push_back({static_cast<int>(--i), static_cast<int>(--j)});
-        } else if (i > 0 && d[i][j] == d[i - 1][j] + taille(p.enfants[i - 1]))
-            a.paires.push_back({static_cast<int>(--i), -1});
+    std::vector<std::vector<std::size_t>> paire(n, std::vector<std::size_t>(m, 0));
+    for (std::size_t i = n; i-- > 0;)
+        d[i][m] = d[i + 1][m] + taille(p.enfants[i]);
+    for (std::size_t j = m; j-- > 0;)
+        d[n][j] = d[n][j + 1] + taille(r.enfants[j]);
+    for (std::size_t i = n; i-- > 0;)
+        for (std::size_t j = m; j-- > 0;) {
+            paire[i][j] = d[i + 1][j + 1] + distance(p.enfants[i], r.enfants[j]);
+            d[i][j] = std::min({paire[i][j], d[i + 1][j] + taille(p.enfants[i]),
+                                d[i][j + 1] + taille(r.enfants[j])});
+        }
+    Alignement a{d[0][0], {}};
+    for (std::size_t i = 0, j = 0; i < n || j < m;) {
+        if (i < n && j < m && d[i][j] == paire[i][j])
+            a.paires.push_back({static_cast<int>(i++), static_cast<int>(j++)});
+        else if (i < n && d[i][j] == d[i + 1][j] + taille(p.enfants[i]))
+            a.paires.push_back({static_cast<int>(i++), -1});
         else
-            a.paires.push_back({-1, static_cast<int>(--j)});
+            a.paires.push_back({-1, static_cast<int>(j++)});
     }
-    std::reverse(a.paires.begin(), a.paires.end());
     return a;
 }
 
