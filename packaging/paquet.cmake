@@ -38,7 +38,8 @@ if(SUITE_PAQUET_DEBIAN)
   # removes it. Runs after every program is installed (and stripped).
   install(CODE "
     foreach(p genreport keyhold1 keyhold2 cupcounter handover
-              rightwalker leftwalker registres linefit stopclock verifier arbre)
+              rightwalker leftwalker registres linefit stopclock verifier montagne
+              arbre)
       execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${p}\"
         COMMAND_ERROR_IS_FATAL ANY)
