@@ -204,8 +204,11 @@ Compilation::Compilation(const std::string &source, const std::string &nom, Dure
     std::ofstream(c) << source;
     pid_t pid;
     try {
-        pid = demarrer({"cc", "-std=gnu17", "-O0", "-o", programme_, c}, [&] {
+        // Run from the folder, so that its messages name the file and no more.
+        pid = demarrer({"cc", "-std=gnu17", "-O0", "-o", "./" + nom, "./" + nom + ".c"}, [&] {
             setpgid(0, 0); // so that its own children end with it
+            if (chdir(dossier_.c_str()) != 0)
+                _exit(127);
             int fd = open(messages.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(fd, 1);
             dup2(fd, 2);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -148,7 +149,7 @@ Manche preparer(const Options &o, unsigned long long graine)
     Manche m;
     if (!o.source.empty()) {
         m.source = lire_fichier(o.source);
-        m.nom = "arbre-source";
+        m.nom = std::filesystem::path(o.source).stem().string();
         m.titre = "Programme " + o.source;
         return m;
     }
@@ -353,7 +354,12 @@ int main(int argc, char *argv[])
         std::fputs(typographie(usage_texte).c_str(), stderr);
         return 2;
     } catch (const Echec &e) {
-        std::fputs(plier(typographie(std::string("arbre : ") + e.what()), 80, 8).c_str(), stderr);
+        // The first line is ours; what follows (the compiler's) goes as it is.
+        std::string message = e.what();
+        auto fin = std::min(message.find('\n'), message.size());
+        std::fputs(plier(typographie("arbre : " + message.substr(0, fin)), 80, 8).c_str(), stderr);
+        if (fin < message.size())
+            std::fputs(message.substr(fin + 1).c_str(), stderr);
         return 3;
     } catch (const Interruption &i) {
         // Everything the round started is ended by now: go as the signal says.
