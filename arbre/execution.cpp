@@ -40,10 +40,9 @@ std::string lire_fichier(const std::string &chemin)
     return tout.str();
 }
 
-// Starts the command in a child (found through PATH if it has no slash; its
-// first word may then be renamed nom); in the child, avant runs between fork
-// and exec. Throws Echec if the exec itself fails (errno travels back through
-// a pipe).
+// Starts the command in a child (through PATH when it has no slash), with
+// nom as its argv[0] if given; in the child, avant runs between fork and exec.
+// Throws Echec if the exec itself fails (errno travels back through a pipe).
 pid_t demarrer(const std::vector<std::string> &commande, const std::function<void()> &avant,
                const std::string &nom = "")
 {
@@ -213,10 +212,9 @@ Compilation::Compilation(const std::string &source, const std::string &nom, Dure
             dup2(fd, 1);
             dup2(fd, 2);
         });
-    } catch (const Echec &e) {
+    } catch (const Echec &) {
         fs::remove_all(dossier_);
-        throw Echec(std::string(e.what()) +
-                    "\nIl faut un compilateur C : sous Debian, apt-get install gcc.");
+        throw Echec("pas de compilateur C (cc) : sous Debian, apt-get install gcc");
     }
     std::optional<bool> reussi;
     try {
