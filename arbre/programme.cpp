@@ -165,9 +165,7 @@ bool a_logique(const Expression &e) { return e.sorte != Expression::fourche; }
 bool a_logique(const std::vector<Instruction> &corps)
 {
     for (const auto &i : corps)
-        if ((i.sorte != Instruction::boucle && i.sorte != Instruction::casser &&
-             a_logique(i.expr)) ||
-            a_logique(i.alors) || a_logique(i.sinon))
+        if (a_logique(i.expr) || a_logique(i.alors) || a_logique(i.sinon))
             return true;
     return false;
 }
