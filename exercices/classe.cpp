@@ -1,6 +1,7 @@
 // verifier EXERCICE DOSSIER [--csv FICHIER]: a whole class checked at once.
 //
-// Every .c or .cpp file of the folder is one student's source. Each one is
+// Every .c or .cpp file of the folder is one student's source (every .txt
+// file, for an exercise where the student hands in a text). Each one is
 // checked by a verifier of its own (this very program, run on that source),
 // one after the other: no check shares the machine with another, so no
 // timing criterion fails through the load of the batch, and a program that
@@ -225,7 +226,7 @@ Copie verifier_copie(const Exercice &exercice, const fs::path &source, const std
                 (sorte == "?" ? "(non vérifiable) " : "") + critere_nomme(exercice, texte);
     }
     if (lignes == 0)
-        copie.premier_echec = *code == 1 ? "la source ne compile pas"
+        copie.premier_echec = *code == 1 && !exercice.texte ? "la source ne compile pas"
                                          : "vérification impossible (" +
                                                (*code < 0 ? "signal " + nombre(-*code)
                                                           : "code " + nombre(*code)) +
@@ -261,17 +262,21 @@ int verifier_classe(int argc, char *argv[])
         return 2;
     }
 
+    // A student's copy: a .c or .cpp source, or a .txt file where the student
+    // hands in a text.
     fs::path dossier = argv[2];
     std::vector<fs::path> sources;
     std::error_code erreur;
-    for (const auto &f : fs::directory_iterator(dossier, erreur))
-        if ((f.path().extension() == ".c" || f.path().extension() == ".cpp") &&
+    for (const auto &f : fs::directory_iterator(dossier, erreur)) {
+        auto extension = f.path().extension();
+        if ((exercice->texte ? extension == ".txt" : extension == ".c" || extension == ".cpp") &&
             f.is_regular_file(erreur))
             sources.push_back(fs::absolute(f.path()));
+    }
     std::sort(sources.begin(), sources.end());
     if (sources.empty()) {
-        std::fprintf(stderr, "verifier\u00a0: aucune source .c ou .cpp dans «\u00a0%s\u00a0»\n",
-                     argv[2]);
+        std::fprintf(stderr, "verifier\u00a0: aucun fichier %s dans «\u00a0%s\u00a0»\n",
+                     exercice->texte ? ".txt" : ".c ou .cpp", argv[2]);
         return 2;
     }
 

@@ -185,7 +185,9 @@ int main(int argc, char *argv[])
     // A source is compiled into a folder of our own, removed at the end.
     std::string modele = (fs::temp_directory_path() / "verifier-XXXXXX").string();
     std::optional<fs::path> dossier;
-    if (programme.extension() == ".c" || programme.extension() == ".cpp") {
+    if (exercice->texte) {
+        // A text (a prediction, say): the criteria read it as it is.
+    } else if (programme.extension() == ".c" || programme.extension() == ".cpp") {
         if (mkdtemp(modele.data()) == nullptr) {
             std::perror("verifier : mkdtemp");
             return 2;

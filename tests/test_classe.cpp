@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "lancement.h"
@@ -104,7 +105,8 @@ TEST(Classe, ChecksEveryCopyOfAFolderAsOneByOneRunsDoAndWritesTheGradebook)
     std::ofstream(rendus.chemin / "casse.c") << "int main(void) { return 0 }\n";
     fs::path csv = rendus.chemin / "notes.csv";
 
-    auto classe = lancer(CHEMIN_VERIFIER, {"sans-zombie", rendus.chemin.string(), "--csv", csv.string()});
+    auto classe =
+        lancer(CHEMIN_VERIFIER, {"sans-zombie", rendus.chemin.string(), "--csv", csv.string()});
     EXPECT_EQ(classe.code, 1) << classe.sortie << classe.erreur;
     auto affiche = lignes_de(classe.sortie);
     ASSERT_EQ(affiche.size(), 5u) << classe.sortie; // title, three copies, summary
@@ -147,10 +149,12 @@ TEST(Enonce, SaysWhereToCopyFromAndHowToBuildWhatTheStudentStartsFrom)
     for (const auto &nom : exercices()) {
         fs::path ici = fs::path(DOSSIER_SOURCE) / "exercices" / nom;
         std::string enonce = lire(ici / "enonce.md");
+        std::set<std::string> installes = {"enonce.md", "enonce.pdf"};
         for (const auto &depart : lignes_de(lire(ici / "depart"))) {
             if (depart.empty() || depart.starts_with("#"))
                 continue;
             std::string fichier = fs::path(depart).filename();
+            installes.insert(fichier);
             EXPECT_NE(enonce.find("/usr/share/processus-en-direct/exercices/" + nom + "/" +
                                   fichier),
                       std::string::npos)
@@ -167,11 +171,15 @@ TEST(Enonce, SaysWhereToCopyFromAndHowToBuildWhatTheStudentStartsFrom)
             EXPECT_EQ(access((chez_soi.chemin / fs::path(fichier).stem()).c_str(), X_OK), 0)
                 << nom << ": no program built beside " << fichier;
         }
+        // Every file the statement says is installed is.
+        std::regex chemin("/usr/share/processus-en-direct/exercices/" + nom + "/([^ `]+)");
+        for (std::sregex_iterator i(enonce.begin(), enonce.end(), chemin), fin; i != fin; ++i)
+            EXPECT_TRUE(installes.contains((*i)[1]))
+                << nom << ": " << (*i)[0] << " is not installed";
         // French typography: no plain blank where a non-breaking one belongs.
-        for (const auto &ligne : prose(enonce)) {
-            EXPECT_FALSE(std::regex_search(ligne, std::regex("« | (:|;|\\?|!|»)|«$|^(:|;|\\?|!|»)")))
-                << nom << ": « " << ligne << " »";
-        }
+        std::regex blanc_ordinaire("« | (:|;|\\?|!|»)|«$|^(:|;|\\?|!|»)");
+        for (const auto &ligne : prose(enonce))
+            EXPECT_FALSE(std::regex_search(ligne, blanc_ordinaire)) << nom << ": " << ligne;
     }
 }
 
