@@ -40,6 +40,11 @@ std::vector<std::string> decouper(const std::string &texte, bool mots = false)
 
 std::vector<std::string> exercices() { return decouper(EXERCICES, true); }
 
+long colonnes(const std::string &l)
+{
+    return std::count_if(l.begin(), l.end(), [](char c) { return (c & 0xC0) != 0x80; });
+}
+
 struct Dossier {
     const fs::path chemin = fs::temp_directory_path() / ("classe-" + std::to_string(getpid()) +
                                                          "-" + std::to_string(rand()));
@@ -72,9 +77,7 @@ TEST(Classe, ChecksEveryCopyOfAFolderAsARunAloneDoesAndWritesTheGradebook)
     EXPECT_EQ(r.code, 1) << r.sortie << r.erreur;
     ASSERT_EQ(decouper(r.sortie).size(), 5u) << r.sortie; // title, three copies, summary
     for (const auto &l : decouper(r.sortie))
-        EXPECT_LE(std::count_if(l.begin(), l.end(), [](char c) { return (c & 0xC0) != 0x80; }),
-                  80)
-            << l;
+        EXPECT_LE(colonnes(l), 80) << l;
 
     // The unchanged program alone: what it holds, and the first criterion it fails.
     auto seul = lancer(CHEMIN_VERIFIER, {"sans-zombie", rendus.chemin / "zombie.cpp"});
@@ -119,6 +122,8 @@ TEST(Enonce, SaysWhereItsStartIsInstalledAndTheCommandThatBuildsIt)
         std::regex chemin("/usr/share/processus-en-direct/exercices/" + nom + "/([^ `]+)");
         for (std::sregex_iterator i(enonce.begin(), enonce.end(), chemin), fin; i != fin; ++i)
             EXPECT_TRUE(installes.contains((*i)[1])) << (*i)[0] << " is not installed";
+        for (const auto &l : decouper(enonce))
+            EXPECT_LE(colonnes(l), 80) << nom << ": " << l;
         // French typography outside code: no plain blank where a non-breaking one belongs.
         std::regex blanc("« | (:|;|\\?|!|»)|«$|^(:|;|\\?|!|»)");
         for (const auto &l : decouper(std::regex_replace(enonce, std::regex("`[^`\n]*`"), "`")))
