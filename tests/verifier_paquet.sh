@@ -46,7 +46,7 @@ done
 fichiers=(common/signaler_echec.h common/signaler_echec.cpp exercices/enonces.pdf)
 for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
   fichiers+=("exercices/$e/enonce.md" "exercices/$e/enonce.pdf")
-  for f in $(grep -E '^[^#]' "$racine/exercices/$e/depart"); do
+  for f in $(grep -sE '^[^#]' "$racine/exercices/$e/depart"); do
     fichiers+=("exercices/$e/$(basename "$f")")
   done
 done
