@@ -3,6 +3,8 @@
 //
 //     verifier --list
 //     verifier EXERCICE PROGRAMME      (a built program, or its .c / .cpp source)
+//     verifier EXERCICE DOSSIER [--csv FICHIER]   (a whole class: classe.cpp)
+//     verifier --construire SOURCE     (builds ./NAME, as verifier builds it)
 //
 // Exit status: 0 when every criterion holds, 1 when one fails (or the source
 // does not compile), 2 for a usage error. Every program it starts is ended
@@ -15,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "classe.h"
 #include "exercice.h"
 
 namespace fs = std::filesystem;
@@ -25,6 +28,8 @@ namespace {
 int usage()
 {
     std::fprintf(stderr, "usage : verifier EXERCICE PROGRAMME\n"
+                         "        verifier EXERCICE DOSSIER [--csv FICHIER]\n"
+                         "        verifier --construire SOURCE\n"
                          "        verifier --list\n");
     return 2;
 }
@@ -83,6 +88,45 @@ std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier
     return programme;
 }
 
+// verifier --construire SOURCE: the student's program built exactly as
+// verifier builds it, left in the current folder under the source's name
+// without its extension, to be run by hand.
+int construire(const fs::path &source, const fs::path &dossier_bin)
+{
+    std::error_code erreur;
+    if (!fs::is_regular_file(source, erreur) ||
+        (source.extension() != ".c" && source.extension() != ".cpp")) {
+        std::fprintf(stderr, "verifier\u00a0: pas de source .c ou .cpp «\u00a0%s\u00a0»\n",
+                     source.c_str());
+        return 2;
+    }
+    std::string modele = (fs::temp_directory_path() / "verifier-XXXXXX").string();
+    if (mkdtemp(modele.data()) == nullptr) {
+        std::perror("verifier\u00a0: mkdtemp");
+        return 2;
+    }
+    auto programme = compiler(fs::absolute(source), dossier_bin, modele);
+    fs::path cible = source.stem(), copie = "." + source.stem().string() + ".nouveau";
+    if (programme) {
+        // Copied, then renamed over the target: a run of the previous build
+        // that is still going on is not disturbed.
+        fs::copy_file(*programme, copie, fs::copy_options::overwrite_existing, erreur);
+        if (!erreur)
+            fs::rename(copie, cible, erreur);
+        if (erreur)
+            std::fprintf(stderr,
+                         "verifier\u00a0: impossible d'écrire «\u00a0%s\u00a0»\u00a0: %s\n",
+                         cible.c_str(), erreur.message().c_str());
+        else
+            std::printf("Programme construit\u00a0: ./%s\n", cible.c_str());
+    } else
+        std::printf("La compilation a échoué (voir ci-dessus).\n");
+    std::error_code ignore;
+    fs::remove_all(modele, ignore);
+    fs::remove(copie, ignore);
+    return programme && !erreur ? 0 : 1;
+}
+
 // What a student's program left behind outside its process group (setsid,
 // setpgid) came back to us, a subreaper, as its parents ended: end it all,
 // generation after generation, and reap it.
@@ -111,6 +155,11 @@ int main(int argc, char *argv[])
                         e.depart.c_str());
         return 0;
     }
+    std::error_code erreur;
+    if (argc == 3 && std::string(argv[1]) == "--construire")
+        return construire(argv[2], fs::read_symlink("/proc/self/exe").parent_path());
+    if (argc >= 3 && fs::is_directory(argv[2], erreur))
+        return verifier_classe(argc, argv);
     if (argc != 3)
         return usage();
 
@@ -124,7 +173,6 @@ int main(int argc, char *argv[])
         return 2;
     }
     fs::path programme = argv[2];
-    std::error_code erreur;
     if (!fs::is_regular_file(programme, erreur)) {
         std::fprintf(stderr, "verifier : pas de programme « %s »\n", argv[2]);
         return 2;
@@ -137,7 +185,9 @@ int main(int argc, char *argv[])
     // A source is compiled into a folder of our own, removed at the end.
     std::string modele = (fs::temp_directory_path() / "verifier-XXXXXX").string();
     std::optional<fs::path> dossier;
-    if (programme.extension() == ".c" || programme.extension() == ".cpp") {
+    if (exercice->texte) {
+        // A text (a prediction, say): the criteria read it as it is.
+    } else if (programme.extension() == ".c" || programme.extension() == ".cpp") {
         if (mkdtemp(modele.data()) == nullptr) {
             std::perror("verifier : mkdtemp");
             return 2;

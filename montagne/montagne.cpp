@@ -666,7 +666,7 @@ Options lire_options(int argc, char *argv[])
     Options o;
     for (int i = 1; i < argc; i++) {
         std::string nom = argv[i];
-        if (nom == "-h" || nom == "--aide") {
+        if (nom == "-h" || nom == "--aide" || nom == "--help") {
             std::printf("%s", fr(std::string(USAGE) +
                                  "  --max TAILLE   le plus grand bloc lu~: 64K, 256M, 1G... (un\n"
                                  "                 multiple de 4~Kio, 64G au plus)~; par défaut,\n"

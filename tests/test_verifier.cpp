@@ -44,7 +44,11 @@ std::vector<Cas> tous_les_cas()
     std::vector<Cas> cas;
     std::istringstream liste(EXERCICES);
     for (std::string nom; liste >> nom;) {
-        cas.push_back({nom, std::string(DOSSIER_BIN) + "/solution-" + nom, ""});
+        // A solution is a program, or a text where the student hands in one.
+        fs::path texte = fs::path(DOSSIER_EXERCICES) / nom / "solution.txt";
+        cas.push_back({nom, fs::exists(texte) ? texte.string()
+                                              : std::string(DOSSIER_BIN) + "/solution-" + nom,
+                       ""});
         for (const char *sorte : {"variantes", "erreurs"}) {
             fs::path dossier = fs::path(DOSSIER_EXERCICES) / nom / sorte;
             if (!fs::is_directory(dossier))
