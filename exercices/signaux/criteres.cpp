@@ -240,7 +240,7 @@ const Compte &compter_avec_fils(const Contexte &c)
         }
     }
     o.code = p.attendre(o.lignes ? 2s : 0s);
-    o.sortie = p.lire_tout(Canal::sortie, 1s);
+    o.sortie = p.lire_tout(Canal::sortie, o.code ? 1s : 100ms);
     return deja_vus[c.programme] = o;
 }
 
@@ -300,7 +300,7 @@ const Ensemble &signaux_ensemble(const Contexte &c)
     auto reprise = Horloge::now();
     o.code = p.attendre(o.mis_en_place ? 1s : 0s);
     o.duree = depuis(reprise);
-    o.sortie = p.lire_tout(Canal::sortie, 1s);
+    o.sortie = p.lire_tout(Canal::sortie, o.code ? 1s : 100ms);
     o.fils_reste = o.fils > 0 && lire_stat(o.fils).has_value();
     return deja_vus[c.programme] = o;
 }
@@ -370,7 +370,7 @@ const Bloque &sortie_bloquee(const Contexte &c)
     std::string tout = p.lire_jusqu_a(Canal::sortie, "total : ", 3s);
     o.total_apres = depuis(vidange);
     o.code = p.attendre(2s);
-    tout = p.lire_tout(Canal::sortie, 1s);
+    tout = p.lire_tout(Canal::sortie, o.code ? 1s : 100ms);
     o.apres = tout.size() >= 8 + rempli ? tout.substr(8 + rempli) : "";
     o.fils_reste = o.fils > 0 && lire_stat(o.fils).has_value();
     return deja_vus[c.programme] = o;
@@ -492,7 +492,8 @@ Exercice exercice_signaux()
              Processus p({.programme = c.programme, .arguments = {"nulle-part-xyz"},
                           .entree = Flux::nul, .environnement = chemin(c)});
              // The report comes before « tasse 2 » at the latest.
-             std::string sortie = lire_jusqu_a_ligne(p, std::vector<std::string>{", code 127\n", "tasse 2\n"}, 3s);
+             std::string sortie =
+                 lire_jusqu_a_ligne(p, std::vector<std::string>{", code 127\n", "tasse 2\n"}, 3s);
              kill(p.pid(), SIGTERM);
              p.attendre(1s);
              std::string erreur = p.lire_tout(Canal::erreur, 1s);

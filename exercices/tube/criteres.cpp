@@ -185,7 +185,7 @@ const Observation &observer(const Contexte &c)
                                   {{o.ecrivain, {1, tube, true}}});
     }
     o.ecrivain_reste = o.code && o.ecrivain > 0 && lire_stat(o.ecrivain).has_value();
-    o.sortie = p.lire_tout(Canal::sortie, 1s);
+    o.sortie = p.lire_tout(Canal::sortie, o.code ? 1s : 100ms);
     return deja_vues[c.programme] = o;
 }
 
