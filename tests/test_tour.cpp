@@ -181,14 +181,15 @@ TEST(Tour, InClassItHoldsTheZombieUntilTheTeacherPressesEnterOnce)
     EXPECT_EQ(e->parent, parent);
 
     p.ecrire("\n"); // Enter: the tour releases keyhold1, whose zombie goes to an adopter
-    ecran = p.lire_jusqu_a(Canal::terminal, "» plus de zombie", 10s);
+    ecran = p.lire_jusqu_a(Canal::terminal, "» plus de zombie", 20s);
+    ASSERT_NE(ecran.find("» plus de zombie"), std::string::npos) << ecran;
     EXPECT_TRUE(ecran.find("Le zombie " + texte_zombie + " a disparu") != std::string::npos ||
                 ecran.find("Le fils " + texte_zombie + " a été confié") != std::string::npos)
         << ecran;
     std::this_thread::sleep_for(1s);
     p.ecrire("q"); // q ends the tour at any stop
-    EXPECT_NE(p.lire_jusqu_a(Canal::terminal, "Fin de la visite.", 10s).find("Fin de la visite."),
-              std::string::npos);
+    ecran = p.lire_jusqu_a(Canal::terminal, "Fin de la visite.", 20s);
+    EXPECT_NE(ecran.find("Fin de la visite."), std::string::npos) << ecran;
     EXPECT_EQ(p.attendre(10s), 0);
     EXPECT_FALSE(lire_stat(zombie) && lire_stat(zombie)->parent == parent);
 }
