@@ -107,10 +107,7 @@ TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
     std::smatch o;
     ASSERT_TRUE(std::regex_search(sortie, o, std::regex(R"(\n +(\d+) +(\d+) +S\S* +cupcounter\n)")))
         << sortie;
-    const std::string orphelin = o[1], shell = o[2];
-    EXPECT_TRUE(std::regex_search(sortie, std::regex("\n +" + shell + R"( +\d+ +S\S* +sh -c )")));
-    EXPECT_NE(sortie.find("\n  $ ps -o pid,ppid,stat,cmd -p " + orphelin + "\n      PID  PPID STAT CMD\n"),
-              std::string::npos);
+    const std::string orphelin = o[1];
     EXPECT_TRUE(std::regex_search(sortie, std::regex("\n +" + orphelin + " +" +
                                                      std::to_string(getpid()) + R"( +S\S* +cupcounter\n)")))
         << "the orphan is not shown under its adopter";
@@ -181,8 +178,9 @@ TEST(Tour, InClassItHoldsTheZombieUntilTheTeacherPressesEnterOnce)
     EXPECT_EQ(e->parent, parent);
 
     p.ecrire("\n"); // Enter: the tour releases keyhold1, whose zombie goes to an adopter
-    ecran = p.lire_jusqu_a(Canal::terminal, "» plus de zombie", 20s);
-    ASSERT_NE(ecran.find("» plus de zombie"), std::string::npos) << ecran;
+    // Gone, or adopted by this test (a subreaper) and not reaped yet.
+    ecran = attendre_motif(p, "» (plus de zombie|zombie \\d+ confié)", 20s);
+    ASSERT_TRUE(std::regex_search(ecran, std::regex("» (plus de zombie|zombie \\d+ confié)"))) << ecran;
     EXPECT_TRUE(ecran.find("Le zombie " + texte_zombie + " a disparu") != std::string::npos ||
                 ecran.find("Le fils " + texte_zombie + " a été confié") != std::string::npos)
         << ecran;
@@ -213,8 +211,8 @@ TEST(Tour, ClosingTheTerminalAtAStopLeavesNothing)
         GTEST_SKIP() << "tmux is not installed (Debian package tmux)";
     const std::filesystem::path dossier = std::filesystem::temp_directory_path() /
                                           ("tour-hup-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dossier / "tmp");
-    std::filesystem::create_directories(dossier / "tmux");
+    for (const char *sous : {"tmp", "tmux"})
+        std::filesystem::create_directories(dossier / sous);
     // Every process of this tour, tmux's server included, carries this entry.
     const std::string marque = "TMPDIR=" + (dossier / "tmp").string();
     {
@@ -239,7 +237,7 @@ TEST(Tour, ClosingTheTerminalAtAStopLeavesNothing)
             p.ecrire("\r");
             attendre_que(zombie, 2s);
         }
-        ASSERT_TRUE(zombie()) << p.lire_jusqu_a(Canal::terminal, "\x01", 100ms);
+        EXPECT_TRUE(zombie()) << p.lire_jusqu_a(Canal::terminal, "\x01", 100ms);
 
         kill(-p.pid(), SIGHUP);
         EXPECT_TRUE(p.attendre(10s));
@@ -247,14 +245,8 @@ TEST(Tour, ClosingTheTerminalAtAStopLeavesNothing)
             << processus_avec(marque).size() << " processes of the tour are left";
         for (pid_t reste : processus_avec(marque)) // even when the test fails
             kill(reste, SIGKILL);
-        // Orphans came back to this test, a subreaper: reap them.
-        attendre_que([&] {
-            bool encore = false;
-            for (const auto &e : enfants_de(getpid()))
-                if (e.pid != p.pid())
-                    encore |= waitpid(e.pid, nullptr, WNOHANG) == 0;
-            return !encore;
-        }, 5s);
+        // Orphans came back to this test, a subreaper: reap them all.
+        attendre_que([] { return waitpid(-1, nullptr, WNOHANG) < 0; }, 5s);
     }
     EXPECT_TRUE(std::filesystem::is_empty(dossier / "tmp")) << "the tour left files";
     std::filesystem::remove_all(dossier);
