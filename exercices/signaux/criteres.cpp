@@ -298,7 +298,7 @@ const Ensemble &signaux_ensemble(const Contexte &c)
         kill(p.pid(), SIGCONT);
     }
     auto reprise = Horloge::now();
-    o.code = p.attendre(o.mis_en_place ? 1s : 0s);
+    o.code = p.attendre(o.mis_en_place ? 600ms : 0ms); // half a second is the promise
     o.duree = depuis(reprise);
     o.sortie = p.lire_tout(Canal::sortie, o.code ? 1s : 100ms);
     o.fils_reste = o.fils > 0 && lire_stat(o.fils).has_value();
@@ -433,7 +433,7 @@ Exercice exercice_signaux()
              if (!o.mis_en_place)
                  return echoue(o.pourquoi);
              if (o.code != 0)
-                 return echoue(fin_de(o.code, "toujours en cours après 1 s") + ", sortie « " +
+                 return echoue(fin_de(o.code, "toujours en cours après 0,6 s") + ", sortie « " +
                                montrer(o.sortie) + " »");
              if (o.fils_reste)
                  return echoue("le fils (pid " + nombre(o.fils) + ") n'a pas été recueilli");

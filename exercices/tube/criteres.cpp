@@ -276,11 +276,11 @@ Exercice exercice_tube()
              return octets(o.sortie, "pid : " + p + ", cup number 0\npid : " + p +
                                          ", cup number 1\n");
          }},
-        {"echo bonjour | cat : « bonjour », puis la fin en moins de 2 s, code 0",
+        {"echo bonjour | cat : « bonjour », fini en moins d'une seconde, code 0",
          [](const Contexte &c) {
              Processus p({.programme = c.programme, .arguments = {"echo", "bonjour", "--", "cat"},
                           .environnement = chemin(c)});
-             auto code = p.attendre(2s);
+             auto code = p.attendre(1s);
              if (!code) {
                  // Who keeps cat waiting: every write end of the pipe it reads.
                  std::vector<std::pair<std::string, pid_t>> qui = {{"tube", p.pid()}};
@@ -295,7 +295,7 @@ Exercice exercice_tube()
                      for (const auto &t : bouts_en_trop(tube_de(chat, 0), qui, {}))
                          if (t.find("d'écriture") != std::string::npos)
                              ecrivains.push_back(t);
-                 return echoue("toujours en cours après 2 s" +
+                 return echoue("toujours en cours après 1 s" +
                                (ecrivains.empty() ? std::string()
                                                   : " : cat attend, " + joindre(ecrivains)));
              }
