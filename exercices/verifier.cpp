@@ -131,6 +131,8 @@ int main(int argc, char *argv[])
     }
     programme = fs::absolute(programme);
 
+    // The orphans of the student's programs come back here, to be seen and ended.
+    essai::adopter_les_orphelins();
     Contexte contexte;
     contexte.dossier_bin = fs::read_symlink("/proc/self/exe").parent_path().string();
 

@@ -4,7 +4,7 @@
 #include <regex>
 #include <unistd.h>
 
-#include "lancement.h"
+#include "essai.h"
 
 using namespace essai;
 

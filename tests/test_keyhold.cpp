@@ -5,7 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "lancement.h"
+#include "essai.h"
 
 using namespace essai;
 
