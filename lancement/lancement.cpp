@@ -59,6 +59,8 @@ struct Suivi {
     // The live programs' pids, and their code once a sweep has reaped them.
     std::map<pid_t, std::optional<int>> fins;
     int ramasseurs = 0; // live programs started with ramasser_orphelins
+    bool toujours = false; // adopter_les_orphelins(true)
+    bool tous_restreints = false; // toujours_restreindre()
 };
 Suivi &suivi()
 {
@@ -88,7 +90,7 @@ int prendre_place(pid_t groupe)
 // kept for their Processus).
 void ramasser()
 {
-    if (suivi().ramasseurs == 0)
+    if (suivi().ramasseurs == 0 && !suivi().toujours)
         return;
     int statut;
     pid_t r;
@@ -305,10 +307,12 @@ std::string raison(int numero)
     return "erreur système " + std::to_string(numero) + " (" + std::strerror(numero) + ")";
 }
 
-Processus::Processus(const Lancement &l)
-    : garde_max_(l.restreint ? octets_gardes : std::numeric_limits<std::size_t>::max()),
-      ramasseur_(l.ramasser_orphelins)
+Processus::Processus(const Lancement &lancement)
+    : ramasseur_(lancement.ramasser_orphelins)
 {
+    Lancement l = lancement;
+    l.restreint = l.restreint || suivi().tous_restreints;
+    garde_max_ = l.restreint ? octets_gardes : std::numeric_limits<std::size_t>::max();
     try {
         demarrer(l);
     } catch (...) {
@@ -507,7 +511,8 @@ void Processus::demarrer(const Lancement &l)
         case interdiction_fork:
             echec("impossible d'interdire fork à " + entre_guillemets(chemin), message[1]);
         default:
-            echec("impossible de lancer " + entre_guillemets(chemin), message[1]);
+            throw Inexecutable("impossible de lancer " + entre_guillemets(chemin) + insecable +
+                               ": " + raison(message[1]));
         }
     }
     if (l.entree == Flux::terminal)
@@ -749,11 +754,14 @@ Resultat executer(const Lancement &lancement, Duree limite)
     return r;
 }
 
-void adopter_les_orphelins()
+void adopter_les_orphelins(bool ramasser_aussitot)
 {
     if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
         echec("impossible d'adopter les orphelins (prctl)");
+    suivi().toujours = ramasser_aussitot;
 }
+
+void toujours_restreindre() { suivi().tous_restreints = true; }
 
 void arreter_tout() noexcept
 {

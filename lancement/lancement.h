@@ -14,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -61,6 +62,13 @@ struct Lancement {
     // the caller's children that are not programs it started: the orphans
     // that came back to it (after adopter_les_orphelins), as init would.
     bool ramasser_orphelins = false;
+};
+
+// What the constructor of Processus throws when the program itself cannot be
+// run (exec refused it: not found, not executable, not a program). Other
+// failures (no pipe, no fork) are plain std::runtime_error.
+struct Inexecutable : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 class Processus {
@@ -133,7 +141,14 @@ Resultat executer(const Lancement &lancement, Duree limite = 10s);
 
 // Makes the caller a child subreaper: orphans of the programs it starts come
 // back to it instead of init. An explicit choice, for the whole process.
-void adopter_les_orphelins();
+// With ramasser_aussitot, every wait and poll of this library then reaps
+// them, as if every program were started with ramasser_orphelins (for a
+// caller whose only children are the programs it starts this way).
+void adopter_les_orphelins(bool ramasser_aussitot = false);
+
+// From now on, every program this process starts is restreint, whatever
+// its Lancement says (for a caller that only ever runs untrusted programs).
+void toujours_restreindre();
 
 // SIGKILL to every group started and not yet ended. Async-signal-safe: for a
 // handler of SIGINT or SIGTERM.
