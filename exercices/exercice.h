@@ -28,6 +28,10 @@ inline Verdict impossible(std::string raison) { return {Verdict::impossible, std
 struct Contexte {
     std::string programme;
     std::string dossier_bin;
+    pid_t verifier = -1; // the process that starts the program, and adopts its orphans
+    // Shows how far a long check has gone (« exécution 7 sur 20 »), on one
+    // line that the verdict then replaces; does nothing out of a terminal.
+    std::function<void(const std::string &)> avancer = [](const std::string &) {};
 };
 
 struct Critere {
