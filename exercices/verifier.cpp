@@ -55,7 +55,9 @@ void lister()
         colonne = std::max(colonne, e.nom.size() + 2);
     for (const auto &e : tous_les_exercices()) {
         std::string debut = e.nom + std::string(colonne - e.nom.size(), ' ');
-        std::fputs(plier(debut, e.but + " (à partir de " + e.depart + ")", colonne).c_str(),
+        std::fputs(plier(debut, e.but, colonne).c_str(), stdout);
+        std::fputs(plier(std::string(colonne, ' '), "(à partir de " + e.depart + ")", colonne)
+                       .c_str(),
                    stdout);
     }
 }

@@ -42,7 +42,7 @@ for p in genreport keyhold1 keyhold2 cupcounter handover rightwalker leftwalker 
 done
 # verifier compiles a student's source with the failure report, and points
 # to the exercises' statements.
-for f in common/signaler_echec.h common/signaler_echec.cpp exercices/ordre.md exercices/course.md; do
+for f in common/signaler_echec.h common/signaler_echec.cpp exercices/ordre/enonce.md exercices/course/enonce.md; do
   [[ -f $dossier/usr/share/processus-en-direct/$f ]] || { echo "missing: $f"; manque=1; }
 done
 ((manque == 0))

@@ -1,3 +1,4 @@
+// Fails: chaque marcheur est recueilli dès qu'il finit
 // A launcher for the exercise "course" that makes the classic mistake: it
 // waits for its walkers in the order it started them, so a walker that ends
 // early stays a zombie until those started before it have ended.
