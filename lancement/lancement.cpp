@@ -390,6 +390,12 @@ void Processus::demarrer(const Lancement &l)
         tcgetattr(esclave, &t);
         t.c_lflag &= ~(ECHO | ECHONL);
         tcsetattr(esclave, TCSANOW, &t);
+        if (l.terminal_arrete) {
+            // Stopped by the slave's side, which only the slave's side can
+            // restart (Ctrl-Q from the program's input cannot).
+            tcflow(esclave, TCOOFF);
+            esclave_arrete_ = hors_standard(dup(esclave), "impossible d'ouvrir un pseudo-terminal");
+        }
     }
 
     // The descriptor the child gets for one stream, and the caller's side.
@@ -469,6 +475,13 @@ void Processus::demarrer(const Lancement &l)
                 close(n);
             else
                 dup2(fds[n], n); // the copy on 0-2 survives exec
+        }
+        for (int k = 0; k < l.pids_sautes; k++) {
+            pid_t saute = fork();
+            if (saute == 0)
+                _exit(0);
+            if (saute > 0)
+                waitpid(saute, nullptr, 0);
         }
         int message[2] = {0, 0};
         if (l.restreint && !restreindre(qui, processus))
@@ -554,6 +567,9 @@ void Processus::liberer()
     if (entree_ >= 0 && entree_ != terminal_.fd)
         close(entree_);
     entree_ = -1;
+    if (esclave_arrete_ >= 0)
+        close(esclave_arrete_);
+    esclave_arrete_ = -1;
     for (Flot *f : {&sortie_, &erreur_, &terminal_}) {
         if (f->fd >= 0)
             close(f->fd);
@@ -729,6 +745,16 @@ void Processus::arreter()
     }
 }
 
+void Processus::relancer_terminal()
+{
+    if (esclave_arrete_ < 0)
+        return;
+    tcflow(esclave_arrete_, TCOON);
+    // Without it, the program's end can be read on the master again.
+    close(esclave_arrete_);
+    esclave_arrete_ = -1;
+}
+
 Resultat executer(const Lancement &lancement, Duree limite)
 {
     auto debut = Horloge::now();
@@ -800,6 +826,23 @@ std::optional<EtatProc> lire_stat(pid_t pid)
     e.groupe = static_cast<pid_t>(std::atoi(champs[2].c_str()));
     e.depart = std::strtoull(champs[19].c_str(), nullptr, 10);
     return e;
+}
+
+std::optional<Appel> appel_en_cours(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/syscall");
+    std::string premier;
+    if (!(f >> premier))
+        return std::nullopt;
+    if (premier == "running")
+        return Appel{-1, 0};
+    Appel a{std::strtol(premier.c_str(), nullptr, 10), 0};
+    std::string argument;
+    if (a.numero >= 0 && f >> argument)
+        a.premier_argument = std::strtol(argument.c_str(), nullptr, 16);
+    else
+        a.numero = -1;
+    return a;
 }
 
 std::vector<Enfant> enfants_de(pid_t parent)

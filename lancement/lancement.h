@@ -62,6 +62,14 @@ struct Lancement {
     // the caller's children that are not programs it started: the orphans
     // that came back to it (after adopter_les_orphelins), as init would.
     bool ramasser_orphelins = false;
+    // The terminal starts stopped, as after Ctrl-S: every write of the
+    // program to it blocks, the program holding there alive, until
+    // Processus::relancer_terminal().
+    bool terminal_arrete = false;
+    // Before exec, the program's process uses up this many pids (it starts
+    // and reaps as many children): the pid of its first child is then never
+    // its own plus one.
+    int pids_sautes = 0;
 };
 
 // What the constructor of Processus throws when the program itself cannot be
@@ -104,6 +112,9 @@ public:
     // Kills the program and its group now (SIGKILL) and reaps it.
     void arreter();
 
+    // Lets the program write to its terminal again (terminal_arrete).
+    void relancer_terminal();
+
 private:
     struct Flot {
         int fd = -1;         // pipe or terminal master
@@ -125,6 +136,7 @@ private:
     std::size_t garde_max_; // bytes kept of each stream
     bool ramasseur_;
     int place_ = -1; // in the table of live groups (arreter_tout)
+    int esclave_arrete_ = -1; // a slave descriptor kept to restart the output
 };
 
 struct Resultat {
@@ -172,6 +184,16 @@ struct EtatProc {
     unsigned long long depart;
 };
 std::optional<EtatProc> lire_stat(pid_t pid);
+
+// The system call a process is blocked in, from /proc/PID/syscall: its
+// number (as SYS_write in <sys/syscall.h>) and first argument; numero is -1
+// when it is in none (running, or stopped). nullopt when it cannot be read
+// (ended, or not allowed).
+struct Appel {
+    long numero;
+    long premier_argument;
+};
+std::optional<Appel> appel_en_cours(pid_t pid);
 
 // The processes whose parent is parent right now, read from /proc.
 struct Enfant {
