@@ -93,6 +93,13 @@ void Veille::regarder()
     derniere_ = maintenant;
 }
 
+Verdict::Sorte Veille::juger(double mesure, double limite) const
+{
+    if (mesure <= limite)
+        return Verdict::tenu;
+    return mesure > limite + 2 * ecart_ ? Verdict::echoue : Verdict::impossible;
+}
+
 std::string Veille::doute() const
 {
     return "la machine est trop chargée pour trancher : verifier lui-même a passé " +

@@ -82,14 +82,19 @@ std::string chemin_avec(const std::string &dossier);
 std::string qui(const Contexte &c, pid_t pid);
 
 // How promptly the checker itself looks while it watches a program: on a
-// busy machine its own looks come late, and a time it measures is then too
-// coarse to fail a program on. regarder() at every look.
+// busy machine its own looks come late, and so may the program's own steps.
+// regarder() at every look.
 class Veille {
 public:
     void regarder();
     // The longest time between two looks so far.
     double plus_long_ecart() const { return ecart_; }
-    // Why a time near its limit cannot be judged, when the looks came late.
+    // A time measured against its limit: held within it; failed only beyond
+    // it by more than twice the checker's own lateness (once for the
+    // checker's look, once for the program, kept waiting as long); « ? »
+    // in between.
+    Verdict::Sorte juger(double mesure, double limite) const;
+    // Why a time just over its limit cannot be judged.
     std::string doute() const;
 
 private:

@@ -194,12 +194,33 @@ std::string plier(std::string_view debut, std::string_view texte, std::size_t re
     return resultat + "\n";
 }
 
+// Whether the unprivileged user can reach into dossier (every folder on the
+// way searchable by others, or its own).
+bool atteignable(const fs::path &dossier)
+{
+    auto qui = essai::utilisateur_restreint();
+    if (!qui)
+        return true;
+    for (fs::path d = fs::absolute(dossier); !d.empty(); d = d.parent_path()) {
+        struct stat s;
+        if (stat(d.c_str(), &s) != 0 || (!(s.st_mode & S_IXOTH) && s.st_uid != qui->uid))
+            return false;
+        if (d == d.root_path())
+            break;
+    }
+    return true;
+}
+
 fs::path preparer_dossier()
 {
-    std::string modele = (fs::temp_directory_path() / "verifier-XXXXXX").string();
+    // A TMPDIR of root's own may be closed to the unprivileged user: /tmp then.
+    fs::path ou = fs::temp_directory_path();
+    if (!atteignable(ou))
+        ou = "/tmp";
+    std::string modele = (ou / "verifier-XXXXXX").string();
     if (mkdtemp(modele.data()) == nullptr)
-        throw std::runtime_error("impossible de créer un dossier dans " +
-                                 fs::temp_directory_path().string() + insecable + ": " +
+        throw std::runtime_error("impossible de créer un dossier dans " + ou.string() +
+                                 insecable + ": " +
                                  essai::raison(errno));
     confier(modele);
     setenv("TMPDIR", modele.c_str(), 1);

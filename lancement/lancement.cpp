@@ -448,6 +448,13 @@ void Processus::demarrer(const Lancement &l)
     if (fds[2] == comme_sortie)
         fds[2] = fds[1] == herite ? hors_standard(dup(1), "impossible de copier la sortie") : fds[1];
 
+    // The program's own side of its streams is the unprivileged user's, as
+    // a user's terminal and pipes are theirs (so it can reopen them).
+    if (qui)
+        for (int fd : {fds[0], fds[1], fds[2], esclave})
+            if (fd >= 0 && fchown(fd, qui->uid, qui->gid) != 0)
+                echec("impossible de confier un flux à l'utilisateur sans privilège");
+
     int rapport[2]; // carries the failed step and errno from the child
     tube(rapport);
 

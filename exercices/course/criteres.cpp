@@ -10,6 +10,7 @@
 #include <csignal>
 #include <map>
 #include <regex>
+#include <set>
 #include <thread>
 
 namespace exercices {
@@ -28,7 +29,8 @@ struct Course {
     std::string faute_lancement; // the walkers are not what the statement says
     std::string zombie;          // a walker left a zombie too long
     std::string ligne;           // a line that came too late, or too soon
-    std::string doute;           // why a time could not be judged
+    std::string doute_zombie, doute_ligne; // why a time could not be judged
+    std::string doute_code; // why the killed walker's case could not be played
     std::map<int, pid_t> marcheurs; // number -> pid, as seen in /proc
     std::optional<int> code;
     std::string sortie;
@@ -48,6 +50,8 @@ std::map<int, pid_t> marcheurs_vivants(pid_t course, const std::string &pas, std
         if (e.etat.etat == 'Z' || (e.etat.nom != "rightwalker" && e.etat.nom != "leftwalker"))
             continue; // between fork and exec, or gone
         auto args = arguments_de(e.pid);
+        if (args.empty())
+            continue; // its exec is not over: the arguments come a moment later
         int numero = args.size() > 1 ? std::atoi(args[1].c_str()) : 0;
         std::string attendu = numero % 2 ? "rightwalker" : "leftwalker";
         std::vector<std::string> attendus = {attendu, nombre(numero), pas};
@@ -64,9 +68,10 @@ std::map<int, pid_t> marcheurs_vivants(pid_t course, const std::string &pas, std
     return vus;
 }
 
+// Whether walker numero has been announced, its line well formed or not.
 bool annonce(const std::string &sortie, int numero)
 {
-    return sortie.find("\nmarcheur " + nombre(numero) + " (") != std::string::npos;
+    return sortie.find("marcheur " + nombre(numero) + " (") != std::string::npos;
 }
 
 Course courir(const Contexte &c, int n, const std::string &pas, int arrete, int tue)
@@ -90,14 +95,27 @@ Course courir(const Contexte &c, int n, const std::string &pas, int arrete, int 
         return o;
     }
 
-    if (tue > 0)
-        kill(o.marcheurs[tue], SIGTERM);
+    if (tue > 0) {
+        // Held first, so that it cannot end on its own before the signal.
+        pid_t victime = o.marcheurs[tue];
+        kill(victime, SIGSTOP);
+        if (attendre_que([&] {
+                auto e = lire_stat(victime);
+                return !e || e->etat == 'T' || e->etat == 'Z';
+            }, 2s) && lire_stat(victime) && lire_stat(victime)->etat == 'T') {
+            kill(victime, SIGTERM);
+            kill(victime, SIGCONT);
+        } else {
+            o.doute_code = "le marcheur " + nombre(tue) + " a fini avant d'avoir pu être tué";
+        }
+    }
     pid_t retenu = arrete > 0 ? o.marcheurs[arrete] : -1;
     if (retenu > 0) {
         kill(retenu, SIGSTOP);
         // The others end: each must be reaped, and announced, at once.
         Veille veille;
         std::map<int, Horloge::time_point> fin_de;
+        std::set<int> recueilli_tard, annonce_vue; // judged already
         auto limite = Horloge::now() + 20s;
         while (Horloge::now() < limite && o.zombie.empty() && o.ligne.empty()) {
             veille.regarder();
@@ -118,30 +136,37 @@ Course courir(const Contexte &c, int n, const std::string &pas, int arrete, int 
                     tous = false;
                     continue;
                 }
+                // Each time is judged once its event has come, or once it
+                // is surely too late.
                 auto depuis = fin_de.emplace(numero, Horloge::now()).first->second;
                 double attente = secondes(Horloge::now() - depuis);
-                if (!recueilli && attente > delai_max) {
-                    if (veille.plus_long_ecart() > delai_max / 2)
-                        o.doute = veille.doute();
-                    else
+                auto jugement = veille.juger(attente, delai_max);
+                if (!recueilli) {
+                    tous = false;
+                    if (jugement == Verdict::echoue)
                         o.zombie = "le marcheur " + nombre(numero) + " (pid " + nombre(pid) +
-                                   ") est resté zombie plus de 0,5 s pendant que le marcheur " +
-                                   nombre(arrete) + " était arrêté (état Z dans /proc/" +
-                                   nombre(pid) + "/stat)";
+                                   ") est resté zombie plus de " + en_secondes(attente) +
+                                   " pendant que le marcheur " + nombre(arrete) + " était "
+                                   "arrêté (état Z dans /proc/" + nombre(pid) + "/stat)";
+                } else if (recueilli_tard.insert(numero).second &&
+                           jugement == Verdict::impossible) {
+                    o.doute_zombie = "un marcheur a été recueilli " + en_secondes(attente) +
+                              " après sa fin, et " + veille.doute();
                 }
                 if (!annonce(o.sortie, numero)) {
                     tous = false;
-                    if (attente > delai_max) {
-                        if (veille.plus_long_ecart() > delai_max / 2)
-                            o.doute = veille.doute();
-                        else
-                            o.ligne = "le marcheur " + nombre(numero) + " a fini, mais sa ligne "
-                                      "n'avait pas paru 0,5 s plus tard (pendant que le "
-                                      "marcheur " + nombre(arrete) + " était arrêté)";
-                    }
+                    if (jugement == Verdict::echoue)
+                        o.ligne = "le marcheur " + nombre(numero) + " a fini, mais sa ligne "
+                                  "n'avait pas paru " + en_secondes(attente) + " plus tard "
+                                  "(pendant que le marcheur " + nombre(arrete) + " était "
+                                  "arrêté)";
+                } else if (annonce_vue.insert(numero).second &&
+                           jugement == Verdict::impossible) {
+                    o.doute_ligne = "la ligne d'un marcheur a paru " + en_secondes(attente) +
+                              " après sa fin, et " + veille.doute();
                 }
             }
-            if (tous || !o.doute.empty())
+            if (tous)
                 break;
         }
         kill(retenu, SIGCONT);
@@ -157,8 +182,8 @@ const Course &course_arretee(const Contexte &c)
     static std::map<std::string, Course> vues;
     if (auto v = vues.find(c.programme); v != vues.end())
         return v->second;
-    c.avancer(lancement(3, "40000000") + ", le marcheur 1 arrêté");
-    return vues[c.programme] = courir(c, 3, "40000000", 1, 0);
+    c.avancer(lancement(3, "20000000") + ", le marcheur 1 arrêté");
+    return vues[c.programme] = courir(c, 3, "20000000", 1, 0);
 }
 
 const Course &course_tuee(const Contexte &c)
@@ -166,8 +191,8 @@ const Course &course_tuee(const Contexte &c)
     static std::map<std::string, Course> vues;
     if (auto v = vues.find(c.programme); v != vues.end())
         return v->second;
-    c.avancer(lancement(4, "20000000") + ", le marcheur 2 tué");
-    return vues[c.programme] = courir(c, 4, "20000000", 0, 2);
+    c.avancer(lancement(4, "10000000") + ", le marcheur 2 tué");
+    return vues[c.programme] = courir(c, 4, "10000000", 0, 2);
 }
 
 const std::string pas_observee =
@@ -222,8 +247,8 @@ Exercice exercice_course()
                  return echoue(pas_observee);
              if (!o.zombie.empty())
                  return echoue(o.zombie);
-             if (!o.doute.empty() && o.ligne.empty())
-                 return impossible(o.doute);
+             if (!o.doute_zombie.empty())
+                 return impossible(o.doute_zombie);
              return tenu();
          }},
         {"la ligne de chaque marcheur paraît dès qu'il a fini, pas avant, pas à la fin",
@@ -233,8 +258,8 @@ Exercice exercice_course()
                  return echoue(pas_observee);
              if (!o.ligne.empty())
                  return echoue(o.ligne);
-             if (!o.doute.empty())
-                 return impossible(o.doute);
+             if (!o.doute_ligne.empty())
+                 return impossible(o.doute_ligne);
              return tenu();
          }},
         {"chaque marcheur est annoncé une fois, « \\nmarcheur K (pid P) terminé, code C », "
@@ -259,6 +284,8 @@ Exercice exercice_course()
              const auto &o = course_tuee(c);
              if (!o.observee)
                  return echoue(pas_observee);
+             if (!o.doute_code.empty())
+                 return impossible(o.doute_code);
              if (o.code != 1)
                  return echoue(lancement(o.n, o.pas) + ", le marcheur 2 tué par SIGTERM : " +
                                (o.code ? fin(*o.code) : "toujours en cours après 20 s") +

@@ -147,13 +147,16 @@ Retenue retenir(const Contexte &c, Duree tenue)
     if (!ligne_du_pere || !fin_du_fils)
         return r; // the lines' criteria say what is missing
     double delai = secondes(*ligne_du_pere - *fin_du_fils);
-    if (delai > delai_max) {
-        if (veille.plus_long_ecart() > delai_max / 2)
-            r.doute = "sa ligne a paru " + en_secondes(delai) + " après la fin de son fils, et " +
-                      veille.doute();
-        else
-            r.faute = "la ligne du parent n'a paru que " + en_secondes(delai) +
-                      " après la fin de son fils : il ne l'attendait pas (un sleep ?)";
+    switch (veille.juger(delai, delai_max)) {
+    case Verdict::tenu:
+        break;
+    case Verdict::impossible:
+        r.doute = "la ligne du parent a paru " + en_secondes(delai) + " après la fin de son "
+                  "fils, et " + veille.doute();
+        break;
+    case Verdict::echoue:
+        r.faute = "la ligne du parent n'a paru que " + en_secondes(delai) +
+                  " après la fin de son fils : il ne l'attendait pas (un sleep ?)";
     }
     return r;
 }

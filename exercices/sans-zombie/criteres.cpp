@@ -28,23 +28,31 @@ std::string apres_la_ligne(const Contexte &c, Processus &p, pid_t n, const std::
 {
     Veille veille;
     auto debut = Horloge::now();
-    bool parti = attendre_que([&] {
+    std::optional<EtatProc> e;
+    // Up to the limit, or beyond it as long as the checker's own lateness
+    // leaves a doubt.
+    attendre_que([&] {
         veille.regarder();
-        return !lire_stat(n);
-    }, std::chrono::duration_cast<Duree>(std::chrono::duration<double>(delai_max)));
+        e = lire_stat(n);
+        double ecoule = secondes(Horloge::now() - debut);
+        return !e || veille.juger(ecoule, delai_max) == Verdict::echoue;
+    }, 3s);
+    double duree = secondes(Horloge::now() - debut);
     if (auto code = p.attendre(0ms))
         return quand + ", le parent n'attend pas sa touche : il a fini (" + fin(*code) +
                ") sans rien lire";
-    if (!parti) {
-        auto e = lire_stat(n);
-        if (veille.plus_long_ecart() > delai_max / 2) {
-            doute = "après " + en_secondes(secondes(Horloge::now() - debut)) + ", le pid " +
-                    nombre(n) + " était encore là, et " + veille.doute();
+    if (e || duree > delai_max) {
+        if (veille.juger(duree, delai_max) == Verdict::impossible) {
+            doute = "le pid " + nombre(n) + " était encore là après " + en_secondes(duree) +
+                    ", et " + veille.doute();
             return "";
         }
-        return quand + ", après 0,5 s, le pid " + nombre(n) + " est encore là, état " +
-               std::string(1, e ? e->etat : '?') + ", parent " + qui(c, e ? e->parent : 0) +
-               " (cat /proc/" + nombre(n) + "/stat)";
+        if (!e)
+            return quand + ", le pid " + nombre(n) + " n'a quitté la table des processus "
+                   "qu'après " + en_secondes(duree);
+        return quand + ", après " + en_secondes(duree) + ", le pid " + nombre(n) +
+               " est encore là, état " + std::string(1, e->etat) + ", parent " +
+               qui(c, e->parent) + " (cat /proc/" + nombre(n) + "/stat)";
     }
     for (const auto &e : enfants_de(p.pid()))
         if (e.etat.etat == 'Z')

@@ -53,7 +53,8 @@ constexpr double marge = 0.04;
 
 // One run of stopclock sleep DUREE, watched from /proc.
 struct Mesure {
-    std::string faute, doute;
+    std::string faute;
+    Veille veille; // the checker's own lateness while it watched
     std::vector<std::string> arguments; // the child's, once it runs the command
     std::string nom;                    // the child's name then
     double vie_min = 0, vie_max = 0;    // the command's life, as the kernel shows it
@@ -113,10 +114,7 @@ Mesure mesurer(const Contexte &c, const std::string &duree)
     }
     m.vie_min = avant_fin - debut - tic;
     m.vie_max = apres_recueil - debut;
-    // A program late to collect its command, or to read its clock, is one
-    // that sleeps, unless the checker itself was kept waiting as long.
-    if (veille.plus_long_ecart() > marge / 2)
-        m.doute = veille.doute();
+    m.veille = veille;
     return m;
 }
 
@@ -189,13 +187,15 @@ Exercice exercice_vrai_chrono()
                                    en_secondes(m.vie_min) + " à " + en_secondes(m.vie_max);
                  if (annonce_s < 0)
                      return echoue(vie + ", annoncé " + cite(m.fin.erreur));
-                 if (annonce_s < m.vie_min - marge || annonce_s > m.vie_max + marge) {
-                     if (!m.doute.empty())
-                         doute = vie + ", annoncé " + en_secondes(annonce_s) + " ; " + m.doute;
-                     else
-                         return echoue(vie + " (vu dans /proc), annoncé " +
-                                       en_secondes(annonce_s));
-                 }
+                 // A program late to collect its command, or to read its
+                 // clock, announces more, as one that sleeps would; the
+                 // checker's own lateness says which.
+                 auto jugement = m.veille.juger(annonce_s, m.vie_max + marge);
+                 if (annonce_s < m.vie_min - marge || jugement == Verdict::echoue)
+                     return echoue(vie + " (vu dans /proc), annoncé " + en_secondes(annonce_s));
+                 if (jugement == Verdict::impossible)
+                     doute = vie + ", annoncé " + en_secondes(annonce_s) + " ; " +
+                             m.veille.doute();
              }
              if (!doute.empty())
                  return impossible(doute);
