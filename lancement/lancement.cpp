@@ -17,13 +17,19 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <pty.h>
 #include <pwd.h>
 #include <sys/prctl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -85,11 +91,123 @@ int prendre_place(pid_t groupe)
     return -1; // more than nb_places at once: arreter_tout misses this one
 }
 
+// --- deferring SIGCHLD's changes (Lancement::sigchld_differe) -------------
+
+#if defined(__x86_64__)
+constexpr __u32 architecture = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr __u32 architecture = AUDIT_ARCH_AARCH64;
+#else
+constexpr __u32 architecture = 0; // not known here: nothing is deferred
+#endif
+
+// A change waiting to be let through, and since when.
+struct Demande {
+    __u64 id;
+    pid_t pid;
+    bool change; // an action is set, not only read
+    Horloge::time_point depuis;
+};
+// The listening descriptors of the live programs, and what waits on each.
+std::map<int, std::vector<Demande>> &ecoutes()
+{
+    static std::map<int, std::vector<Demande>> e;
+    return e;
+}
+
+// In the child: every rt_sigaction on SIGCHLD goes to the listener, which
+// is sent to the parent over canal (nothing is sent if the kernel refuses).
+void ecouter_sigchld(int canal)
+{
+    if (architecture == 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return;
+    struct sock_filter filtre[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, architecture, 0, 5),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_rt_sigaction, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SIGCHLD, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog programme = {sizeof filtre / sizeof filtre[0], filtre};
+    long ecoute = syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER,
+                          &programme);
+    if (ecoute < 0)
+        return;
+    char octet = 0;
+    struct iovec morceau = {&octet, 1};
+    alignas(struct cmsghdr) char place[CMSG_SPACE(sizeof(int))] = {};
+    struct msghdr message = {};
+    message.msg_iov = &morceau;
+    message.msg_iovlen = 1;
+    message.msg_control = place;
+    message.msg_controllen = sizeof place;
+    struct cmsghdr *entete = CMSG_FIRSTHDR(&message);
+    entete->cmsg_level = SOL_SOCKET;
+    entete->cmsg_type = SCM_RIGHTS;
+    entete->cmsg_len = CMSG_LEN(sizeof(int));
+    int fd = static_cast<int>(ecoute);
+    std::memcpy(CMSG_DATA(entete), &fd, sizeof fd);
+    sendmsg(canal, &message, 0);
+    close(fd);
+}
+
+// In the parent: the listener the child sent, or -1.
+int recevoir_ecoute(int canal)
+{
+    char octet;
+    struct iovec morceau = {&octet, 1};
+    alignas(struct cmsghdr) char place[CMSG_SPACE(sizeof(int))] = {};
+    struct msghdr message = {};
+    message.msg_iov = &morceau;
+    message.msg_iovlen = 1;
+    message.msg_control = place;
+    message.msg_controllen = sizeof place;
+    if (recvmsg(canal, &message, MSG_CMSG_CLOEXEC) <= 0)
+        return -1;
+    struct cmsghdr *entete = CMSG_FIRSTHDR(&message);
+    if (entete == nullptr || entete->cmsg_type != SCM_RIGHTS)
+        return -1;
+    int fd;
+    std::memcpy(&fd, CMSG_DATA(entete), sizeof fd);
+    return fd;
+}
+
+bool enfant_vivant(pid_t parent);
+
+// Lets through the changes that may go: reads that change nothing, and
+// changes by a process none of whose children is alive, or that waited 2 s.
+void servir_ecoutes()
+{
+    for (auto &[fd, demandes] : ecoutes()) {
+        pollfd attente = {fd, POLLIN, 0};
+        while (poll(&attente, 1, 0) > 0 && (attente.revents & POLLIN)) {
+            struct seccomp_notif recue = {};
+            if (ioctl(fd, SECCOMP_IOCTL_NOTIF_RECV, &recue) != 0)
+                break;
+            demandes.push_back({recue.id, static_cast<pid_t>(recue.pid),
+                                recue.data.args[1] != 0, Horloge::now()});
+        }
+        std::erase_if(demandes, [&](const Demande &d) {
+            if (d.change && Horloge::now() - d.depuis < 2s && enfant_vivant(d.pid))
+                return false;
+            struct seccomp_notif_resp reponse = {};
+            reponse.id = d.id;
+            reponse.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+            ioctl(fd, SECCOMP_IOCTL_NOTIF_SEND, &reponse); // fails if it has gone: no matter
+            return true;
+        });
+    }
+}
+
 // Reaps the caller's ended children while some program asks for it: the
 // orphans that came back to it, and the programs themselves (their code is
 // kept for their Processus).
 void ramasser()
 {
+    servir_ecoutes();
     if (suivi().ramasseurs == 0 && !suivi().toujours)
         return;
     int statut;
@@ -457,6 +575,10 @@ void Processus::demarrer(const Lancement &l)
 
     int rapport[2]; // carries the failed step and errno from the child
     tube(rapport);
+    int canal_ecoute[2] = {-1, -1}; // carries seccomp's listener from the child
+    if (l.sigchld_differe &&
+        socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, canal_ecoute) != 0)
+        echec("impossible de créer une paire de sockets");
 
     // What the caller's stdio still holds leaves before the program's output.
     if (l.entree == Flux::herite || l.sortie == Flux::herite || l.erreur == Flux::herite)
@@ -496,6 +618,8 @@ void Processus::demarrer(const Lancement &l)
         else if (l.fork_impossible && !interdire_fork())
             message[0] = interdiction_fork;
         else {
+            if (l.sigchld_differe)
+                ecouter_sigchld(canal_ecoute[1]);
             // After the change of user, which clears it: the program ends
             // with the thread that started it, whatever ends that thread.
             prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -521,6 +645,13 @@ void Processus::demarrer(const Lancement &l)
     if (esclave >= 0)
         close(esclave);
     close(rapport[1]);
+    if (l.sigchld_differe) {
+        close(canal_ecoute[1]);
+        ecoute_ = recevoir_ecoute(canal_ecoute[0]);
+        close(canal_ecoute[0]);
+        if (ecoute_ >= 0)
+            ecoutes()[ecoute_];
+    }
     int message[2] = {0, 0};
     ssize_t n = read(rapport[0], message, sizeof message);
     close(rapport[0]);
@@ -577,6 +708,11 @@ void Processus::liberer()
     if (esclave_arrete_ >= 0)
         close(esclave_arrete_);
     esclave_arrete_ = -1;
+    if (ecoute_ >= 0) {
+        ecoutes().erase(ecoute_);
+        close(ecoute_);
+    }
+    ecoute_ = -1;
     for (Flot *f : {&sortie_, &erreur_, &terminal_}) {
         if (f->fd >= 0)
             close(f->fd);
@@ -867,6 +1003,16 @@ std::vector<Enfant> enfants_de(pid_t parent)
     }
     return enfants;
 }
+
+namespace {
+bool enfant_vivant(pid_t parent)
+{
+    for (const auto &e : enfants_de(parent))
+        if (e.etat.etat != 'Z')
+            return true;
+    return false;
+}
+} // namespace
 
 std::vector<std::string> arguments_de(pid_t pid)
 {

@@ -70,6 +70,13 @@ struct Lancement {
     // and reaps as many children): the pid of its first child is then never
     // its own plus one.
     int pids_sautes = 0;
+    // A change of SIGCHLD's action by the program (signal, sigaction) while
+    // one of its children is alive waits until they have all ended (2 s at
+    // most): a program that makes it after its fork then meets the moment
+    // its child ended first. Through seccomp's user notification (Linux
+    // 5.5); where the kernel refuses it, nothing waits
+    // (Processus::sigchld_differe says which).
+    bool sigchld_differe = false;
 };
 
 // What the constructor of Processus throws when the program itself cannot be
@@ -115,6 +122,9 @@ public:
     // Lets the program write to its terminal again (terminal_arrete).
     void relancer_terminal();
 
+    // Whether its changes of SIGCHLD's action are deferred (sigchld_differe).
+    bool sigchld_differe() const { return ecoute_ >= 0; }
+
 private:
     struct Flot {
         int fd = -1;         // pipe or terminal master
@@ -137,6 +147,7 @@ private:
     bool ramasseur_;
     int place_ = -1; // in the table of live groups (arreter_tout)
     int esclave_arrete_ = -1; // a slave descriptor kept to restart the output
+    int ecoute_ = -1;         // seccomp's notifications (sigchld_differe)
 };
 
 struct Resultat {

@@ -6,7 +6,10 @@
 // second, the parent keeping no zombie and still waiting for its key. It is
 // watched twice: once free, and once with the child held in its write (the
 // terminal stopped) until the parent sits waiting, so that the child's end
-// comes while the parent is blocked, where a handler cuts a read short.
+// comes while the parent is blocked, where a handler cuts a read short. A
+// change of SIGCHLD's action made after the fork is held until the child has
+// ended, so that ignoring SIGCHLD too late shows every time, not once in a
+// while.
 #include "exercice.h"
 
 #include <map>
@@ -63,7 +66,9 @@ std::string apres_la_ligne(const Contexte &c, Processus &p, pid_t n, const std::
 
 std::string libre(const Contexte &c, std::string &doute)
 {
-    Processus p({.programme = c.programme}); // stdin: a pipe kept open
+    // stdin: a pipe kept open. A change of SIGCHLD's action made after the
+    // fork waits for the child's end: the moment a racing program loses.
+    Processus p({.programme = c.programme, .sigchld_differe = true});
     std::string ligne = p.lire_jusqu_a(Canal::sortie, "\n", 3s);
     pid_t n = pid_dans(ligne);
     if (n <= 0)
