@@ -6,7 +6,7 @@
 
 namespace exercices {
 
-using namespace essai;
+using namespace lancement;
 
 const std::string echec_fork = "Echec fork : Resource temporarily unavailable\n";
 

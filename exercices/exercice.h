@@ -10,7 +10,7 @@
 
 namespace exercices {
 
-using essai::Duree;
+using lancement::Duree;
 using namespace std::chrono_literals;
 
 // What one check found: held, failed (with the evidence), or not checkable
@@ -54,7 +54,7 @@ const std::vector<Exercice> &tous_les_exercices();
 // --- what the checks share ------------------------------------------------
 
 using Horloge = std::chrono::steady_clock;
-using essai::Resultat;
+using lancement::Resultat;
 
 // What a fork that the checker made impossible prints.
 extern const std::string echec_fork;

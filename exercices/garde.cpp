@@ -44,7 +44,7 @@ char *argv_nettoyeur[] = {nom_nettoyeur, option, numero_signal, chemin_dossier, 
 
 void interrompre(int signal)
 {
-    essai::arreter_tout();
+    lancement::arreter_tout();
     // The number, written without stdio (async-signal-safe).
     char chiffres[16];
     int n = 0;
@@ -88,7 +88,7 @@ void finir_les_restes(pid_t sauf)
         while (waitpid(-1, nullptr, WNOHANG) > 0) {
         }
         bool reste = false;
-        for (const auto &e : essai::enfants_de(getpid())) {
+        for (const auto &e : lancement::enfants_de(getpid())) {
             if (e.pid == sauf)
                 continue;
             reste = true;
@@ -102,7 +102,7 @@ void finir_les_restes(pid_t sauf)
 
 int sous_garde(const fs::path &dossier, const std::function<int()> &travail)
 {
-    essai::adopter_les_orphelins();
+    lancement::adopter_les_orphelins();
     pid_t garde = getpid();
     std::snprintf(option, sizeof option, "%s", option_nettoyage);
     std::snprintf(chemin_dossier, sizeof chemin_dossier, "%s", dossier.c_str());
@@ -121,7 +121,7 @@ int sous_garde(const fs::path &dossier, const std::function<int()> &travail)
         sigprocmask(SIG_SETMASK, &avant, nullptr);
         if (getppid() != garde)
             raise(SIGTERM); // the guard is gone already
-        essai::adopter_les_orphelins(true);
+        lancement::adopter_les_orphelins(true);
         int code = travail();
         std::fflush(nullptr);
         std::exit(code);

@@ -50,7 +50,7 @@ std::size_t octets_pour(std::string_view texte, std::size_t n)
 // Gives a file or folder to the unprivileged user, when there is one.
 void confier(const fs::path &chemin)
 {
-    if (auto qui = essai::utilisateur_restreint())
+    if (auto qui = lancement::utilisateur_restreint())
         if (chown(chemin.c_str(), qui->uid, qui->gid) != 0)
             throw std::runtime_error("impossible de confier " + chemin.string() +
                                      " à l'utilisateur sans privilège");
@@ -71,9 +71,9 @@ bool compiler_une(std::vector<std::string> commande)
 {
     std::string programme = commande.front();
     commande.erase(commande.begin());
-    auto r = essai::executer({.programme = programme, .arguments = commande,
-                              .entree = essai::Flux::nul, .sortie = essai::Flux::herite,
-                              .erreur = essai::Flux::herite, .restreint = true},
+    auto r = lancement::executer({.programme = programme, .arguments = commande,
+                              .entree = lancement::Flux::nul, .sortie = lancement::Flux::herite,
+                              .erreur = lancement::Flux::herite, .restreint = true},
                              120s);
     if (!r.code)
         std::printf("La compilation a duré plus de 120 s\u00a0: elle a été arrêtée.\n");
@@ -116,7 +116,7 @@ std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier
 // (an installed verifier's folder is reachable, a build tree may not be).
 fs::path programmes_accessibles(const fs::path &dossier_bin, const fs::path &dossier)
 {
-    if (!essai::utilisateur_restreint())
+    if (!lancement::utilisateur_restreint())
         return dossier_bin;
     fs::path bin = dossier / "bin";
     if (fs::create_directory(bin)) {
@@ -198,7 +198,7 @@ std::string plier(std::string_view debut, std::string_view texte, std::size_t re
 // way searchable by others, or its own).
 bool atteignable(const fs::path &dossier)
 {
-    auto qui = essai::utilisateur_restreint();
+    auto qui = lancement::utilisateur_restreint();
     if (!qui)
         return true;
     for (fs::path d = fs::absolute(dossier); !d.empty(); d = d.parent_path()) {
@@ -221,7 +221,7 @@ fs::path preparer_dossier()
     if (mkdtemp(modele.data()) == nullptr)
         throw std::runtime_error("impossible de créer un dossier dans " + ou.string() +
                                  insecable + ": " +
-                                 essai::raison(errno));
+                                 lancement::raison(errno));
     confier(modele);
     setenv("TMPDIR", modele.c_str(), 1);
     return modele;
@@ -232,7 +232,7 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
                          const Reglages &reglages)
 {
     Bilan bilan;
-    essai::toujours_restreindre();
+    lancement::toujours_restreindre();
     // A folder of this program's own, which the unprivileged user may fill.
     std::string modele = (dossier / "programme-XXXXXX").string();
     if (mkdtemp(modele.data()) == nullptr)
@@ -252,7 +252,7 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
             return bilan;
         }
         contexte.programme = compile->string();
-    } else if (essai::utilisateur_restreint()) {
+    } else if (lancement::utilisateur_restreint()) {
         // Where the unprivileged user can run it.
         fs::path copie = ici / programme.filename();
         fs::copy_file(programme, copie);
@@ -286,7 +286,7 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
         Verdict v;
         try {
             v = critere.verifier(contexte);
-        } catch (const essai::Inexecutable &e) {
+        } catch (const lancement::Inexecutable &e) {
             v = echoue(std::string("le programme n'a pas pu être lancé") + insecable + ": " +
                        e.what());
         } catch (const std::exception &e) {

@@ -36,7 +36,7 @@
 
 extern char **environ;
 
-namespace essai {
+namespace lancement {
 namespace {
 
 using Horloge = std::chrono::steady_clock;
@@ -1043,8 +1043,8 @@ bool echec_fork_possible()
 {
     static std::optional<bool> reponse;
     if (!reponse) {
-        pid_t essai = fork();
-        if (essai == 0) {
+        pid_t sonde = fork();
+        if (sonde == 0) {
             // The same restriction a program gets, then a fork of our own.
             if (!interdire_fork())
                 _exit(2);
@@ -1058,9 +1058,9 @@ bool echec_fork_possible()
             _exit(errno == EAGAIN ? 0 : 1);
         }
         int statut = 0;
-        while (essai > 0 && waitpid(essai, &statut, 0) < 0 && errno == EINTR) {
+        while (sonde > 0 && waitpid(sonde, &statut, 0) < 0 && errno == EINTR) {
         }
-        reponse = essai > 0 && WIFEXITED(statut) && WEXITSTATUS(statut) == 0;
+        reponse = sonde > 0 && WIFEXITED(statut) && WEXITSTATUS(statut) == 0;
     }
     return *reponse;
 }
@@ -1073,4 +1073,4 @@ pid_t pid_dans(std::string_view texte, std::string_view prefixe)
     return static_cast<pid_t>(std::atoi(std::string(texte.substr(pos + prefixe.size())).c_str()));
 }
 
-} // namespace essai
+} // namespace lancement

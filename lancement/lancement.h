@@ -22,7 +22,7 @@
 
 #include <sys/types.h>
 
-namespace essai {
+namespace lancement {
 
 using namespace std::chrono_literals;
 using Duree = std::chrono::milliseconds;
@@ -231,4 +231,4 @@ pid_t pid_dans(std::string_view texte, std::string_view prefixe = "pid : ");
 // The system's message for an error number, in French.
 std::string raison(int numero);
 
-} // namespace essai
+} // namespace lancement

@@ -3,11 +3,11 @@
 
 #include "lancement.h"
 
-namespace essai {
+namespace lancement {
 
 // Why a test of a forced fork failure skips (echec_fork_possible is false).
 inline constexpr const char *sans_echec_fork =
     "this machine does not let the test make fork fail "
     "(needs root to switch to nobody, or an enforceable RLIMIT_NPROC)";
 
-} // namespace essai
+} // namespace lancement

@@ -7,6 +7,6 @@
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    essai::adopter_les_orphelins();
+    lancement::adopter_les_orphelins();
     return RUN_ALL_TESTS();
 }

@@ -7,7 +7,7 @@
 
 #include "essai.h"
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 

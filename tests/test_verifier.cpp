@@ -13,7 +13,7 @@
 
 #include "lancement.h"
 
-using namespace essai;
+using namespace lancement;
 namespace fs = std::filesystem;
 
 namespace {

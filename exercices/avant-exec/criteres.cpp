@@ -3,7 +3,7 @@
 
 namespace exercices {
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 

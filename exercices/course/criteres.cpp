@@ -15,7 +15,7 @@
 
 namespace exercices {
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 

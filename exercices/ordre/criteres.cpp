@@ -17,7 +17,7 @@
 
 namespace exercices {
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 
