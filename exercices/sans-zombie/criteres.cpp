@@ -57,11 +57,33 @@ std::string apres_la_ligne(const Contexte &c, Processus &p, pid_t n, const std::
                " est encore là, état " + std::string(1, e->etat) + ", parent " +
                qui(c, e->parent) + " (cat /proc/" + nombre(n) + "/stat)";
     }
-    for (const auto &e : enfants_de(p.pid()))
-        if (e.etat.etat == 'Z')
-            return quand + ", le parent garde un fils zombie, le pid " + nombre(e.pid) +
-                   " (cat /proc/" + nombre(e.pid) + "/stat)";
-    return "";
+    // No other child of the parent's may stay a zombie either (the middle
+    // one of a double fork goes once the parent has run again).
+    std::map<pid_t, Horloge::time_point> zombies;
+    std::string faute;
+    attendre_que([&] {
+        veille.regarder();
+        bool reste = false;
+        for (const auto &f : enfants_de(p.pid())) {
+            if (f.etat.etat != 'Z')
+                continue;
+            reste = true;
+            double depuis = secondes(Horloge::now() -
+                                     zombies.emplace(f.pid, Horloge::now()).first->second);
+            auto jugement = veille.juger(depuis, delai_max);
+            if (jugement == Verdict::echoue) {
+                faute = quand + ", le parent garde un fils zombie depuis " +
+                        en_secondes(depuis) + ", le pid " + nombre(f.pid) + " (cat /proc/" +
+                        nombre(f.pid) + "/stat)";
+                return true;
+            }
+            if (jugement == Verdict::impossible)
+                doute = "un fils du parent est resté zombie " + en_secondes(depuis) + ", et " +
+                        veille.doute();
+        }
+        return !reste;
+    }, 3s);
+    return faute;
 }
 
 std::string libre(const Contexte &c, std::string &doute)
