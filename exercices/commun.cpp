@@ -43,8 +43,12 @@ std::string montrer(std::string_view octets)
         } else
             vu += static_cast<char>(o);
     }
-    if (vu.size() > 300)
-        vu = vu.substr(0, 300) + "…";
+    if (vu.size() > 300) {
+        std::size_t coupe = 300;
+        while (coupe > 0 && (static_cast<unsigned char>(vu[coupe]) & 0xC0) == 0x80)
+            coupe--; // not inside a character
+        vu = vu.substr(0, coupe) + "…";
+    }
     return vu;
 }
 

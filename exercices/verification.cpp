@@ -1,5 +1,6 @@
 #include "verification.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>

@@ -115,6 +115,12 @@ int main(int argc, char *argv[])
         return 2;
     }
     return sous_garde(dossier, [&] {
-        return verifier_programme(*exercice, programme, dossier, dossier_bin, reglages).code();
+        try {
+            return verifier_programme(*exercice, programme, dossier, dossier_bin, reglages).code();
+        } catch (const std::exception &e) {
+            std::fflush(stdout);
+            std::fputs(plier("", "verifier" + insecable + ": " + e.what(), 2).c_str(), stderr);
+            return 2;
+        }
     });
 }

@@ -144,8 +144,15 @@ Retenue retenir(const Contexte &c, Duree tenue)
     }
     r.code = p.attendre(1s);
     r.ecran = p.lire_tout(Canal::terminal, 1s);
-    if (!ligne_du_pere || !fin_du_fils)
-        return r; // the lines' criteria say what is missing
+    if (!fin_du_fils) {
+        r.faute = "une fois relâché, le fils (pid " + nombre(r.fils) + ") n'a pas fini en 4 s";
+        return r;
+    }
+    if (!ligne_du_pere) {
+        r.faute = "le parent n'a pas écrit sa ligne dans les 4 s qui ont suivi la fin de son "
+                  "fils";
+        return r;
+    }
     double delai = secondes(*ligne_du_pere - *fin_du_fils);
     switch (veille.juger(delai, delai_max)) {
     case Verdict::tenu:
