@@ -66,6 +66,16 @@ Verdict octets(const std::string &recu, const std::string &attendu)
     return tenu();
 }
 
+Verdict code_et_erreur(const Resultat &r, int code, const std::string &erreur, bool dedans)
+{
+    bool vue = dedans ? r.erreur.find(erreur) != std::string::npos : r.erreur == erreur;
+    if (r.code == code && vue)
+        return tenu();
+    return echoue(fin(r) + ", sortie d'erreur " + cite(r.erreur) + " ; attendu le code " +
+                  nombre(code) + " et " + cite(erreur) +
+                  (dedans ? " sur la sortie d'erreur" : ""));
+}
+
 std::string en_secondes(double secondes)
 {
     char texte[32];

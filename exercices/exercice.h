@@ -72,6 +72,10 @@ std::string cite(std::string_view octets);
 std::string montrer(std::string_view octets);
 // Held when the bytes received are the bytes expected; both shown otherwise.
 Verdict octets(const std::string &recu, const std::string &attendu);
+// Held when a run ended with code and its stderr was erreur (or held it,
+// with dedans); what was seen and what was expected otherwise.
+Verdict code_et_erreur(const Resultat &r, int code, const std::string &erreur,
+                       bool dedans = false);
 // A duration in seconds, with a decimal comma: « 0,31 s ».
 std::string en_secondes(double secondes);
 double secondes(Horloge::duration d);

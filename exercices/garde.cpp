@@ -57,6 +57,8 @@ void interrompre(int signal)
     _exit(128 + signal); // the guard, if it lives, ends what is left
 }
 
+// A signal ignored when verifier started (nohup, a background job's
+// SIGINT) stays ignored.
 void installer(void (*traitant)(int))
 {
     struct sigaction action = {};
@@ -64,8 +66,12 @@ void installer(void (*traitant)(int))
     sigemptyset(&action.sa_mask);
     for (int s : signaux_de_fin)
         sigaddset(&action.sa_mask, s);
-    for (int s : signaux_de_fin)
+    for (int s : signaux_de_fin) {
+        struct sigaction avant;
+        if (sigaction(s, nullptr, &avant) == 0 && avant.sa_handler == SIG_IGN)
+            continue;
         sigaction(s, &action, nullptr);
+    }
 }
 
 [[noreturn]] void mourir_de(int signal)

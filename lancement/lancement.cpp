@@ -181,7 +181,9 @@ bool enfant_vivant(pid_t parent);
 // changes by a process none of whose children is alive, or that waited 2 s.
 void servir_ecoutes()
 {
-    for (auto &[fd, demandes] : ecoutes()) {
+    for (auto &ecoute : ecoutes()) {
+        const int fd = ecoute.first; // named, for the lambda below (clang 14)
+        auto &demandes = ecoute.second;
         pollfd attente = {fd, POLLIN, 0};
         while (poll(&attente, 1, 0) > 0 && (attente.revents & POLLIN)) {
             struct seccomp_notif recue = {};

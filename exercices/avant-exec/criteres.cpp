@@ -36,10 +36,7 @@ Exercice exercice_avant_exec()
          "code 2", [](const Contexte &c) {
              auto r = executer({.programme = c.programme,
                                 .environnement = {{"PATH", "/nulle-part"}}}, 3s);
-             if (r.erreur != "Echec execvp : No such file or directory\n" || r.code != 2)
-                 return echoue(fin(r) + ", sortie d'erreur " + cite(r.erreur) +
-                               ", attendu le code 2");
-             return tenu();
+             return code_et_erreur(r, 2, "Echec execvp : No such file or directory\n");
          }},
     }};
 }

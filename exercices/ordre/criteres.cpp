@@ -140,6 +140,8 @@ Retenue retenir(const Contexte &c, Duree tenue)
                           nombre(r.fils) + ") vivait encore";
                 return r;
             }
+            if (!fin_du_fils)
+                fin_du_fils = ligne_du_pere; // it ended between two looks
         }
     }
     r.code = p.attendre(1s);

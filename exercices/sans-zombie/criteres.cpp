@@ -162,16 +162,12 @@ Exercice exercice_sans_zombie()
          }},
         {"une entrée vide donne « Echec scanf : Success » et le code 1", [](const Contexte &c) {
              auto r = executer({.programme = c.programme, .entree = Flux::fichier}, 3s);
-             if (r.erreur != "Echec scanf : Success\n" || r.code != 1)
-                 return echoue(fin(r) + ", sortie d'erreur " + cite(r.erreur));
-             return tenu();
+             return code_et_erreur(r, 1, "Echec scanf : Success\n");
          }},
         {"une entrée fermée donne « Echec scanf : Bad file descriptor » et le code 9",
          [](const Contexte &c) {
              auto r = executer({.programme = c.programme, .entree = Flux::ferme}, 3s);
-             if (r.erreur != "Echec scanf : Bad file descriptor\n" || r.code != 9)
-                 return echoue(fin(r) + ", sortie d'erreur " + cite(r.erreur));
-             return tenu();
+             return code_et_erreur(r, 9, "Echec scanf : Bad file descriptor\n");
          }},
         {"un fork refusé (EAGAIN) donne « Echec fork : Resource temporarily unavailable » "
          "et le code 11, sans rien lire", [](const Contexte &c) {
@@ -179,12 +175,11 @@ Exercice exercice_sans_zombie()
                  return impossible("cette machine ne permet pas de faire échouer fork");
              // stdin stays open and empty: were it read, the program would block.
              Processus p({.programme = c.programme, .fork_impossible = true});
-             auto code = p.attendre(3s);
-             std::string erreur = code ? p.lire_tout(Canal::erreur, 1s) : "";
-             if (erreur != echec_fork || code != 11)
-                 return echoue((code ? fin(*code) : "toujours en attente après 3 s") +
-                               ", sortie d'erreur " + cite(erreur));
-             return tenu();
+             Resultat r;
+             r.code = p.attendre(3s);
+             r.secondes = 3;
+             r.erreur = r.code ? p.lire_tout(Canal::erreur, 1s) : "";
+             return code_et_erreur(r, 11, echec_fork);
          }},
     }};
 }

@@ -219,19 +219,13 @@ Exercice exercice_vrai_chrono()
          [](const Contexte &c) { return code_de(c, {"sh", "-c", "kill -TERM $$"}, 143); }},
         {"une commande introuvable donne « Echec execvp : No such file or directory » et le "
          "code 127", [](const Contexte &c) {
-             auto r = chronometrer(c, {"nulle-part-xyz"});
-             if (r.erreur.find("Echec execvp : No such file or directory\n") == std::string::npos ||
-                 r.code != 127)
-                 return echoue(fin(r) + ", sortie d'erreur " + cite(r.erreur));
-             return tenu();
+             return code_et_erreur(chronometrer(c, {"nulle-part-xyz"}), 127,
+                                   "Echec execvp : No such file or directory\n", true);
          }},
         {"une commande trouvée mais pas exécutable donne « Echec execvp : Permission "
          "denied » et le code 126", [](const Contexte &c) {
-             auto r = chronometrer(c, {pas_executable()});
-             if (r.erreur.find("Echec execvp : Permission denied\n") == std::string::npos ||
-                 r.code != 126)
-                 return echoue(fin(r) + ", sortie d'erreur " + cite(r.erreur));
-             return tenu();
+             return code_et_erreur(chronometrer(c, {pas_executable()}), 126,
+                                   "Echec execvp : Permission denied\n", true);
          }},
         {"dans un tube, l'annonce paraît une fois, avant la sortie de la commande",
          [](const Contexte &c) {
