@@ -74,12 +74,6 @@ struct Retenue {
 // parent writes within milliseconds; a sleeping one, when its sleep ends.
 constexpr double delai_max = 0.25;
 
-bool en_ecriture(pid_t pid)
-{
-    auto a = appel_en_cours(pid);
-    return a && (a->numero == SYS_write || a->numero == SYS_writev);
-}
-
 bool vivant(pid_t pid)
 {
     auto e = lire_stat(pid);
@@ -109,7 +103,11 @@ Retenue retenir(const Contexte &c, Duree tenue)
             return "le parent (pid " + nombre(r.pere) + ") a fini (" + fin(*code) +
                    ") pendant que son fils (pid " + nombre(r.fils) + ") vivait encore : il "
                    "n'attendait pas sa fin";
-        if (en_ecriture(r.pere))
+        auto appel = appel_en_cours(r.pere);
+        if (!appel && !p.attendre(0ms))
+            r.doute = "/proc/" + nombre(r.pere) + "/syscall ne peut pas être lu ici : "
+                      "verifier ne voit pas si le parent écrit";
+        if (appel && (appel->numero == SYS_write || appel->numero == SYS_writev))
             return "le parent (pid " + nombre(r.pere) + ") écrit pendant que son fils (pid " +
                    nombre(r.fils) + ") vit encore : il écrit avant d'attendre";
         return "";
