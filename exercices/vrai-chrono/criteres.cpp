@@ -164,6 +164,11 @@ Exercice exercice_vrai_chrono()
              if (!m.faute.empty() && m.arguments.empty())
                  return echoue(m.faute);
              std::vector<std::string> attendus = {"sleep", durees[0]};
+             if (m.nom.empty())
+                 return echoue("le fils de stopclock a fini avant que verifier ait pu voir "
+                               "ce qu'il lançait (sleep " + std::string(durees[0]) +
+                               " aurait vécu " + en_secondes(std::stod(durees[0])) +
+                               ") ; sortie d'erreur " + cite(m.fin.erreur));
              if (m.nom != "sleep" || m.arguments != attendus) {
                  std::string vus;
                  for (const auto &a : m.arguments)
