@@ -1,7 +1,7 @@
 // What one iteration of registres' loop costs, in processor cycles.
 //
-// The clock is learnt from a loop of dependent one-cycle additions (each waits
-// for the one before, so the loop runs at one addition per cycle whatever the
+// The clock is learnt from chains of dependent one-cycle additions (each waits
+// for the one before, so they run at one addition per cycle whatever the
 // processor's width), timed just before and just after the program. registres
 // is then timed as a process of its own, and so is the same source built
 // without optimisation, for comparison.
@@ -12,43 +12,21 @@
 #include <cstdlib>
 
 #include "duree_processus.h"
+#include "frequence.h"
 
 using Horloge = std::chrono::steady_clock;
 
 constexpr double iterations = 1500000000.0;
-
-// One addition whose result the optimiser may not see through, so that it
-// neither merges the ten below nor lets one start before the last has ended.
-static inline void plus_un(unsigned long &x)
-{
-    x += 1;
-    asm volatile("" : "+r"(x));
-}
-
-// Cycles per second: 10 dependent additions per pass. The empty asm holds no
-// instruction, so this is the same on x86-64 and aarch64.
-static double frequence()
-{
-    constexpr unsigned long passes = 100000000;
-    unsigned long x = 0;
-    auto debut = Horloge::now();
-    for (unsigned long i = 0; i < passes; i++) {
-        plus_un(x); plus_un(x); plus_un(x); plus_un(x); plus_un(x);
-        plus_un(x); plus_un(x); plus_un(x); plus_un(x); plus_un(x);
-    }
-    std::chrono::duration<double> duree = Horloge::now() - debut;
-    return passes * 10.0 / duree.count();
-}
 
 // Best of a few runs, in cycles per iteration, with the clock read around each.
 static void mesurer(const char *nom, const char *programme, int essais)
 {
     double meilleur = 1e300, ghz = 0;
     for (int k = 0; k < essais; k++) {
-        double avant = frequence();
+        double avant = frequence_mesuree();
         char *argv[] = {const_cast<char *>(programme), nullptr};
         double t = duree_processus(programme, argv);
-        double f = (avant + frequence()) / 2;
+        double f = (avant + frequence_mesuree()) / 2;
         double cycles = t * f / iterations;
         if (cycles < meilleur) {
             meilleur = cycles;

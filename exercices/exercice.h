@@ -44,6 +44,7 @@ struct Exercice {
     std::string depart; // the suite's program the student starts from
     std::string but;
     std::vector<Critere> criteres;
+    bool texte = false; // the student hands in a text file, read by the criteria
 };
 
 // Every exercise, in the order of exercices/liste. Each one is defined in

@@ -81,38 +81,6 @@ bool compiler_une(std::vector<std::string> commande)
     return r.code == 0;
 }
 
-// Compiles a student's source the way the suite compiles its programs, with
-// the failure report, in ici. Returns the program, or nothing (the compiler
-// has said why).
-std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier_bin,
-                                 const fs::path &ici)
-{
-    // Copies the unprivileged compiler can read, whatever the originals' folders.
-    fs::path commun = ici / "commun";
-    fs::create_directory(commun);
-    for (const char *f : {"signaler_echec.h", "signaler_echec.cpp"})
-        fs::copy_file(dossier_echec(dossier_bin) / f, commun / f);
-    fs::path copie = ici / source.filename();
-    fs::copy_file(source, copie);
-
-    bool en_c = source.extension() == ".c";
-    fs::path objet = ici / "signaler_echec.o";
-    fs::path programme = ici / source.stem();
-    std::vector<std::string> options = {"-O2", "-Wall", "-Wextra", "-Wpedantic",
-                                        "-I", commun.string()};
-    std::vector<std::string> rapport = {"c++", "-std=c++20", "-c",
-                                        (commun / "signaler_echec.cpp").string(), "-o",
-                                        objet.string()};
-    std::vector<std::string> eleve = {en_c ? "cc" : "c++", en_c ? "-std=gnu17" : "-std=c++20",
-                                      copie.string(), objet.string(), "-o", programme.string()};
-    rapport.insert(rapport.end(), options.begin(), options.end());
-    eleve.insert(eleve.end(), options.begin(), options.end());
-    std::printf("Compilation de %s\n", source.filename().c_str());
-    if (!compiler_une(rapport) || !compiler_une(eleve))
-        return std::nullopt;
-    return programme;
-}
-
 // The suite's programs, copied where the unprivileged user can run them
 // (an installed verifier's folder is reachable, a build tree may not be).
 fs::path programmes_accessibles(const fs::path &dossier_bin, const fs::path &dossier)
@@ -212,6 +180,35 @@ bool atteignable(const fs::path &dossier)
     return true;
 }
 
+std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier_bin,
+                                 const fs::path &ici)
+{
+    // Copies the unprivileged compiler can read, whatever the originals' folders.
+    fs::path commun = ici / "commun";
+    fs::create_directory(commun);
+    for (const char *f : {"signaler_echec.h", "signaler_echec.cpp"})
+        fs::copy_file(dossier_echec(dossier_bin) / f, commun / f);
+    fs::path copie = ici / source.filename();
+    fs::copy_file(source, copie);
+
+    bool en_c = source.extension() == ".c";
+    fs::path objet = ici / "signaler_echec.o";
+    fs::path programme = ici / source.stem();
+    std::vector<std::string> options = {"-O2", "-Wall", "-Wextra", "-Wpedantic",
+                                        "-I", commun.string()};
+    std::vector<std::string> rapport = {"c++", "-std=c++20", "-c",
+                                        (commun / "signaler_echec.cpp").string(), "-o",
+                                        objet.string()};
+    std::vector<std::string> eleve = {en_c ? "cc" : "c++", en_c ? "-std=gnu17" : "-std=c++20",
+                                      copie.string(), objet.string(), "-o", programme.string()};
+    rapport.insert(rapport.end(), options.begin(), options.end());
+    eleve.insert(eleve.end(), options.begin(), options.end());
+    std::printf("Compilation de %s\n", source.filename().c_str());
+    if (!compiler_une(rapport) || !compiler_une(eleve))
+        return std::nullopt;
+    return programme;
+}
+
 fs::path preparer_dossier()
 {
     // A TMPDIR of root's own may be closed to the unprivileged user: /tmp then.
@@ -244,7 +241,10 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
     Contexte contexte;
     contexte.verifier = getpid();
     contexte.dossier_bin = programmes_accessibles(dossier_bin, dossier).string();
-    if (programme.extension() == ".c" || programme.extension() == ".cpp") {
+    if (exercice.texte) {
+        // A text (a prediction, say): the criteria read it as it is.
+        contexte.programme = programme.string();
+    } else if (programme.extension() == ".c" || programme.extension() == ".cpp") {
         auto compile = compiler(programme, dossier_bin, ici);
         if (!compile) {
             ecrire(plier("", "La compilation a échoué (voir ci-dessus)" + insecable +

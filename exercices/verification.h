@@ -28,6 +28,14 @@ Bilan verifier_programme(const Exercice &exercice, const std::filesystem::path &
                          const std::filesystem::path &dossier,
                          const std::filesystem::path &dossier_bin, const Reglages &reglages);
 
+// Compiles a student's source into ici the way the suite compiles its
+// programs, with the failure report, as the unprivileged user when run as
+// root; the compiler's messages go straight to the student. Returns the
+// program, or nothing (the compiler has said why).
+std::optional<std::filesystem::path> compiler(const std::filesystem::path &source,
+                                              const std::filesystem::path &dossier_bin,
+                                              const std::filesystem::path &ici);
+
 // A new working folder (verifier-XXXXXX in TMPDIR), which the unprivileged
 // user can use, and where every temporary file verifier and the programs
 // make then goes (TMPDIR points to it). Throws if it cannot be made.

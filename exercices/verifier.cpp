@@ -1,7 +1,10 @@
 // verifier: checks a student's program against one exercise, with the
 // kernel's own evidence, and says in French which criteria hold.
 //
-//     verifier [--premier-echec] EXERCICE PROGRAMME
+//     verifier [--premier-echec] EXERCICE PROGRAMME   (a built program, its
+//                                                    .c / .cpp source, or a text)
+//     verifier EXERCICE DOSSIER [--csv FICHIER]      (a whole class: classe.cpp)
+//     verifier --construire SOURCE                   (builds ./NAME, as verifier does)
 //     verifier --list
 //     verifier --help
 //
@@ -15,6 +18,7 @@
 
 #include <unistd.h>
 
+#include "classe.h"
 #include "exercice.h"
 #include "garde.h"
 #include "verification.h"
@@ -29,12 +33,17 @@ const std::string insecable = "\u00a0";
 void aide(std::FILE *flot)
 {
     std::fputs(("utilisation" + insecable + ": verifier [--premier-echec] EXERCICE PROGRAMME\n"
+                "              verifier EXERCICE DOSSIER [--csv FICHIER]\n"
+                "              verifier --construire SOURCE\n"
                 "              verifier --list\n"
                 "              verifier --help\n"
                 "Vérifie le PROGRAMME d'un élève (un programme construit, ou sa source .c\n"
-                "ou .cpp, compilée d'abord) selon les critères de l'EXERCICE.\n"
-                "  --list           nomme les exercices\n"
+                "ou .cpp, compilée d'abord) selon les critères de l'EXERCICE, ou chaque\n"
+                "copie d'un DOSSIER, une à une.\n"
                 "  --premier-echec  s'arrête au premier critère en échec\n"
+                "  --csv FICHIER    écrit aussi le bilan des copies pour un tableur\n"
+                "  --construire     construit le programme comme verifier le construit\n"
+                "  --list           nomme les exercices\n"
                 "  --help           montre cette aide\n"
                 "Code de retour" + insecable + ": 0 si aucun critère n'échoue, 1 sinon, "
                 "2 pour une erreur\nd'utilisation.\n").c_str(),
@@ -62,11 +71,73 @@ void lister()
     }
 }
 
+// A working folder for one run, guarded: whatever happens, it goes, and
+// nothing started in it outlives verifier.
+int sous_garde_dans_un_dossier(const std::function<int(const fs::path &)> &travail)
+{
+    fs::path dossier;
+    try {
+        dossier = preparer_dossier();
+    } catch (const std::exception &e) {
+        std::fputs(plier("", "verifier" + insecable + ": " + e.what(), 2).c_str(), stderr);
+        return 2;
+    }
+    return sous_garde(dossier, [&] {
+        try {
+            return travail(dossier);
+        } catch (const std::exception &e) {
+            std::fflush(stdout);
+            std::fputs(plier("", "verifier" + insecable + ": " + e.what(), 2).c_str(), stderr);
+            return 2;
+        }
+    });
+}
+
+// verifier --construire SOURCE: the student's program built exactly as
+// verifier builds it, left in the current folder under the source's name
+// without its extension, to be run by hand.
+int construire(const fs::path &source, const fs::path &dossier_bin)
+{
+    std::error_code erreur;
+    if (!fs::is_regular_file(source, erreur) ||
+        (source.extension() != ".c" && source.extension() != ".cpp"))
+        return erreur_d_utilisation("pas de source .c ou .cpp «" + insecable + source.string() +
+                                    insecable + "».");
+    fs::path cible = source.stem(), copie = "." + source.stem().string() + ".nouveau";
+    fs::path absolue = fs::absolute(source);
+    return sous_garde_dans_un_dossier([&](const fs::path &dossier) {
+        auto programme = compiler(absolue, dossier_bin, dossier);
+        if (!programme) {
+            std::printf("La compilation a échoué (voir ci-dessus).\n");
+            return 1;
+        }
+        // Copied, then renamed over the target: a run of the previous build
+        // that is still going on is not disturbed.
+        std::error_code echec;
+        fs::copy_file(*programme, copie, fs::copy_options::overwrite_existing, echec);
+        if (!echec)
+            fs::rename(copie, cible, echec);
+        if (echec) {
+            std::error_code ignore;
+            fs::remove(copie, ignore);
+            std::fputs(plier("", "verifier" + insecable + ": impossible d'écrire «" +
+                                     insecable + cible.string() + insecable + "»" +
+                                     insecable + ": " + echec.message(), 2)
+                           .c_str(),
+                       stderr);
+            return 1;
+        }
+        std::printf("Programme construit%s: ./%s\n", insecable.c_str(), cible.c_str());
+        return 0;
+    });
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    fs::path dossier_bin = fs::read_symlink("/proc/self/exe").parent_path();
     if (args.size() == 3 && args[0] == option_nettoyage)
         return nettoyer(std::atoi(args[1].c_str()), args[2]);
     if (args.size() == 1 && args[0] == "--help") {
@@ -79,6 +150,14 @@ int main(int argc, char *argv[])
         lister();
         return 0;
     }
+    if (!args.empty() && args[0] == "--construire") {
+        if (args.size() != 2)
+            return erreur_d_utilisation("--construire prend une source.");
+        return construire(args[1], dossier_bin);
+    }
+    std::error_code erreur;
+    if (args.size() >= 2 && !args[0].starts_with("-") && fs::is_directory(args[1], erreur))
+        return verifier_classe(argc, argv);
     Reglages reglages;
     if (!args.empty() && args[0] == "--premier-echec") {
         reglages.premier_echec = true;
@@ -97,30 +176,15 @@ int main(int argc, char *argv[])
         return erreur_d_utilisation("exercice inconnu «" + insecable + args[0] + insecable +
                                     "» (verifier --list les nomme).");
     fs::path programme = args[1];
-    std::error_code erreur;
     if (!fs::is_regular_file(programme, erreur))
         return erreur_d_utilisation("pas de fichier «" + insecable + args[1] + insecable + "».");
     programme = fs::absolute(programme);
     bool source = programme.extension() == ".c" || programme.extension() == ".cpp";
-    if (!source && access(programme.c_str(), X_OK) != 0)
+    if (!exercice->texte && !source && access(programme.c_str(), X_OK) != 0)
         return erreur_d_utilisation("«" + insecable + args[1] + insecable +
                                     "» n'est ni exécutable ni une source .c ou .cpp.");
 
-    fs::path dossier_bin = fs::read_symlink("/proc/self/exe").parent_path();
-    fs::path dossier;
-    try {
-        dossier = preparer_dossier();
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "verifier%s: %s\n", insecable.c_str(), e.what());
-        return 2;
-    }
-    return sous_garde(dossier, [&] {
-        try {
-            return verifier_programme(*exercice, programme, dossier, dossier_bin, reglages).code();
-        } catch (const std::exception &e) {
-            std::fflush(stdout);
-            std::fputs(plier("", "verifier" + insecable + ": " + e.what(), 2).c_str(), stderr);
-            return 2;
-        }
+    return sous_garde_dans_un_dossier([&](const fs::path &dossier) {
+        return verifier_programme(*exercice, programme, dossier, dossier_bin, reglages).code();
     });
 }

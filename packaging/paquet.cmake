@@ -36,9 +36,9 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
 if(SUITE_PAQUET_DEBIAN)
   # strip leaves the compiler's .comment section; Debian's own packaging
   # removes it. Runs after every program is installed (and stripped).
+  list(JOIN suite_programmes " " programmes_installes)
   install(CODE "
-    foreach(p genreport keyhold1 keyhold2 cupcounter handover
-              rightwalker leftwalker registres linefit stopclock verifier)
+    foreach(p ${programmes_installes})
       execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${p}\"
         COMMAND_ERROR_IS_FATAL ANY)

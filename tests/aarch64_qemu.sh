@@ -4,7 +4,13 @@
 # fork failure, /proc names the emulator), so this stays with plain output.
 set -euo pipefail
 bin=$1
-qemu=(qemu-aarch64-static -L /usr/aarch64-linux-gnu)
+# qemu-user-static's emulator on Debian 12 and 13; later, qemu-user's own,
+# static too, under the plain name.
+emulateur=$(command -v qemu-aarch64-static || command -v qemu-aarch64) || {
+  echo "aarch64: no qemu-aarch64 emulator: install the Debian package qemu-user-static" >&2
+  exit 1
+}
+qemu=("$emulateur" -L /usr/aarch64-linux-gnu)
 lancer() { "${qemu[@]}" "$bin/$1" "${@:2}"; }
 
 echec=0

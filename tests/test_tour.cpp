@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "lancement.h"
 
@@ -34,6 +40,40 @@ int compter(const std::string &texte, const std::string &motif)
                                           std::sregex_iterator()));
 }
 
+// The tour writes French: a non-breaking space before ":" and ";".
+const std::string nb = "\u00a0";
+
+// All the terminal has shown, once it holds a match for motif (or the limit
+// has passed).
+std::string attendre_motif(Processus &p, const std::string &motif, Duree limite = 10s)
+{
+    std::string ecran;
+    attendre_que([&] {
+        ecran = p.lire_jusqu_a(Canal::terminal, "\x01", 50ms);
+        return std::regex_search(ecran, std::regex(motif));
+    }, limite);
+    return ecran;
+}
+
+// The living processes whose environment holds this exact entry.
+std::vector<pid_t> processus_avec(const std::string &entree)
+{
+    std::vector<pid_t> trouves;
+    for (const auto &d : std::filesystem::directory_iterator("/proc")) {
+        std::string nom = d.path().filename();
+        if (nom.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream f(d.path() / "environ");
+        std::string v;
+        while (std::getline(f, v, '\0'))
+            if (v == entree) {
+                trouves.push_back(std::stoi(nom));
+                break;
+            }
+    }
+    return trouves;
+}
+
 } // namespace
 
 TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
@@ -52,7 +92,7 @@ TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
     // keyhold1 and keyhold2: the child shown in state Z under its waiting parent, then gone.
     for (std::string prog : {"keyhold1", "keyhold2"}) {
         std::smatch m;
-        std::regex attente(prog + R"( \(pid (\d+)\) attend sa touche ; son fils (\d+) a fini)");
+        std::regex attente(prog + R"( \(pid (\d+)\) attend sa touche)" + nb + "; son fils (\\d+) a fini");
         ASSERT_TRUE(std::regex_search(sortie, m, attente)) << prog;
         std::string parent = m[1], fils = m[2];
         EXPECT_TRUE(std::regex_search(sortie, std::regex("\n +" + fils + " +" + parent + " +Z")))
@@ -62,13 +102,29 @@ TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
             << prog;
     }
 
-    // cupcounter and handover: the same pid before the exec and in cupcounter's lines.
+    // The orphan: under its shell first, then under its adopter, which here
+    // is this test (a subreaper), never the shell that has ended.
+    std::smatch o;
+    ASSERT_TRUE(std::regex_search(sortie, o, std::regex(R"(\n +(\d+) +(\d+) +S\S* +cupcounter\n)")))
+        << sortie;
+    const std::string orphelin = o[1];
+    EXPECT_TRUE(std::regex_search(sortie, std::regex("\n +" + orphelin + " +" +
+                                                     std::to_string(getpid()) + R"( +S\S* +cupcounter\n)")))
+        << "the orphan is not shown under its adopter";
+
+    // cupcounter and handover: the same pid seen as handover, stopped before
+    // its exec, then as cupcounter, and in cupcounter's lines.
     EXPECT_EQ(compter(sortie, R"(pid : \d+, cup number [012]\n)"), 5);
-    std::string relais = chercher(sortie, R"(handover démarré : pid (\d+))");
+    std::string relais = chercher(sortie, "handover démarré" + nb + R"(: pid (\d+))");
     ASSERT_FALSE(relais.empty());
     EXPECT_NE(sortie.find("pid : " + relais + ", cup number 1\n"), std::string::npos);
-    EXPECT_TRUE(std::regex_search(sortie, std::regex("\n +" + relais + R"( +\d+ +\S+ +cupcounter)")))
+    std::smatch avant, apres;
+    ASSERT_TRUE(std::regex_search(sortie, avant, std::regex("\n +" + relais + R"( +(\d+) +T\S* +handover\n)")))
+        << "handover is not shown stopped under its own name";
+    ASSERT_TRUE(std::regex_search(sortie, apres, std::regex("\n +" + relais + R"( +(\d+) +\S+ +cupcounter\n)")))
         << "ps shows handover's process as cupcounter";
+    EXPECT_EQ(avant[1], apres[1]) << "the parent changed with the exec";
+    EXPECT_LT(avant.position(0), apres.position(0));
     EXPECT_NE(sortie.find("Echec execvp : No such file or directory"), std::string::npos);
 
     // The walkers: three reports west, three east in the column (30 blanks
@@ -93,30 +149,45 @@ TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
     EXPECT_EQ(sortie.find('\033'), std::string::npos) << "escape code written into a pipe";
 }
 
-TEST(Tour, InClassItHoldsTheZombieUntilTheTeacherPressesEnter)
+TEST(Tour, InClassItHoldsTheZombieUntilTheTeacherPressesEnterOnce)
 {
     Processus p({.programme = CHEMIN_TOUR, .arguments = {"--classe", "--sans-vue", "keyhold1"},
                  .entree = Flux::terminal, .sortie = Flux::terminal, .erreur = Flux::terminal,
                  .environnement = {{"TOUR_BIN", DOSSIER_BIN}}, .ramasser_orphelins = true});
+    // The opening stop gives the line a second terminal pastes to follow.
     std::string ecran = p.lire_jusqu_a(Canal::terminal, "fin de la visite)", 10s);
+    EXPECT_NE(ecran.find(std::string("  export PATH=") + DOSSIER_BIN + ":\"$PATH\"\n"),
+              std::string::npos) << ecran;
+
+    // A double Enter (the teacher's finger slips) goes on by one stop only:
+    // the second one is dropped, and the tour holds at the zombie.
+    std::this_thread::sleep_for(1s); // a key in the prompt's first 0.3 s counts as typed ahead
+    p.ecrire("\n\n");
+    const std::string stop_zombie = "» zombie (\\d+) sous keyhold1 (\\d+)" + nb + ": ";
+    ecran = attendre_motif(p, stop_zombie);
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(ecran, m, std::regex(R"(» zombie (\d+) sous keyhold1 (\d+) : )")))
-        << ecran;
+    ASSERT_TRUE(std::regex_search(ecran, m, std::regex(stop_zombie))) << ecran;
     const std::string texte_zombie = m[1]; // m points into ecran, which changes below
     pid_t zombie = std::stoi(texte_zombie), parent = std::stoi(m[2]);
 
     // The tour waits for the teacher: the zombie stays, under its parent.
-    EXPECT_FALSE(p.attendre(300ms));
+    EXPECT_FALSE(p.attendre(1s));
     auto e = lire_stat(zombie);
     ASSERT_TRUE(e) << "the zombie " << zombie << " is gone while the tour waits";
     EXPECT_EQ(e->etat, 'Z');
     EXPECT_EQ(e->parent, parent);
 
     p.ecrire("\n"); // Enter: the tour releases keyhold1, whose zombie goes to an adopter
-    ecran = p.lire_jusqu_a(Canal::terminal, "Fin de la visite.", 10s);
+    // Gone, or adopted by this test (a subreaper) and not reaped yet.
+    ecran = attendre_motif(p, "» (plus de zombie|zombie \\d+ confié)", 20s);
+    ASSERT_TRUE(std::regex_search(ecran, std::regex("» (plus de zombie|zombie \\d+ confié)"))) << ecran;
     EXPECT_TRUE(ecran.find("Le zombie " + texte_zombie + " a disparu") != std::string::npos ||
                 ecran.find("Le fils " + texte_zombie + " a été confié") != std::string::npos)
         << ecran;
+    std::this_thread::sleep_for(1s);
+    p.ecrire("q"); // q ends the tour at any stop
+    ecran = p.lire_jusqu_a(Canal::terminal, "Fin de la visite.", 20s);
+    EXPECT_NE(ecran.find("Fin de la visite."), std::string::npos) << ecran;
     EXPECT_EQ(p.attendre(10s), 0);
     EXPECT_FALSE(lire_stat(zombie) && lire_stat(zombie)->parent == parent);
 }
@@ -129,6 +200,56 @@ TEST(Tour, InterruptedItStopsWhatItStarted)
     kill(-p.pid(), SIGINT); // what Ctrl-C does to the foreground group
     EXPECT_EQ(p.attendre(10s), 130);
     EXPECT_TRUE(p.groupe_termine(3s)) << "cupcounter outlived the tour";
+}
+
+// Closing the window at a stop: its terminal hangs up the tour's group (the
+// tour and the tmux client of the session it opened). The session goes, and
+// with it the tour inside and all it started; no file is left.
+TEST(Tour, ClosingTheTerminalAtAStopLeavesNothing)
+{
+    if (system("command -v tmux >/dev/null") != 0)
+        GTEST_SKIP() << "tmux is not installed (Debian package tmux)";
+    const std::filesystem::path dossier = std::filesystem::temp_directory_path() /
+                                          ("tour-hup-" + std::to_string(getpid()));
+    for (const char *sous : {"tmp", "tmux"})
+        std::filesystem::create_directories(dossier / sous);
+    // Every process of this tour, tmux's server included, carries this entry.
+    const std::string marque = "TMPDIR=" + (dossier / "tmp").string();
+    {
+        Processus p({.programme = CHEMIN_TOUR, .arguments = {"--classe", "keyhold1"},
+                     .entree = Flux::terminal, .sortie = Flux::terminal, .erreur = Flux::terminal,
+                     .environnement = {{"TOUR_BIN", DOSSIER_BIN},
+                                       {"TMPDIR", (dossier / "tmp").string()},
+                                       {"TMUX_TMPDIR", (dossier / "tmux").string()},
+                                       {"TMUX", std::nullopt},
+                                       {"TERM", "xterm"}}});
+        // Through tmux the screen is drawn, not written: watch /proc instead.
+        // Enter at the opening stop, until keyhold1 holds its zombie.
+        auto zombie = [&] {
+            for (pid_t t : processus_avec(marque))
+                for (const auto &z : enfants_de(t))
+                    if (z.etat.etat == 'Z' && z.etat.nom == "keyhold1")
+                        return true;
+            return false;
+        };
+        for (int essai = 0; essai < 5 && !zombie(); essai++) {
+            std::this_thread::sleep_for(1s);
+            p.ecrire("\r");
+            attendre_que(zombie, 2s);
+        }
+        EXPECT_TRUE(zombie()) << p.lire_jusqu_a(Canal::terminal, "\x01", 100ms);
+
+        kill(-p.pid(), SIGHUP);
+        EXPECT_TRUE(p.attendre(10s));
+        EXPECT_TRUE(attendre_que([&] { return processus_avec(marque).empty(); }, 10s))
+            << processus_avec(marque).size() << " processes of the tour are left";
+        for (pid_t reste : processus_avec(marque)) // even when the test fails
+            kill(reste, SIGKILL);
+        // Orphans came back to this test, a subreaper: reap them all.
+        attendre_que([] { return waitpid(-1, nullptr, WNOHANG) < 0; }, 5s);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dossier / "tmp")) << "the tour left files";
+    std::filesystem::remove_all(dossier);
 }
 
 TEST(Tour, ListsAndChoosesItsSections)

@@ -46,7 +46,11 @@ std::vector<Cas> tous_les_cas()
     std::vector<Cas> cas;
     std::istringstream liste(EXERCICES);
     for (std::string nom; liste >> nom;) {
-        cas.push_back({nom, std::string(DOSSIER_BIN) + "/solution-" + nom, ""});
+        // A solution is a program, or a text where the student hands in one.
+        fs::path texte = fs::path(DOSSIER_EXERCICES) / nom / "solution.txt";
+        cas.push_back({nom, fs::exists(texte) ? texte.string()
+                                              : std::string(DOSSIER_BIN) + "/solution-" + nom,
+                       ""});
         for (const char *sorte : {"variantes", "erreurs"}) {
             fs::path dossier = fs::path(DOSSIER_EXERCICES) / nom / sorte;
             if (!fs::is_directory(dossier))
@@ -55,11 +59,15 @@ std::vector<Cas> tous_les_cas()
             for (const auto &f : fs::directory_iterator(dossier))
                 sources.push_back(f.path());
             std::sort(sources.begin(), sources.end());
-            // Built by the tests' CMakeLists, beside the other programs.
-            for (const auto &s : sources)
+            // Built by the tests' CMakeLists, beside the other programs; a
+            // text (a prediction) is given as it is.
+            for (const auto &s : sources) {
+                bool source = s.extension() == ".c" || s.extension() == ".cpp";
                 cas.push_back({nom,
-                               (fs::path(PROGRAMMES_ELEVES) / nom / sorte / s.stem()).string(),
+                               source ? (fs::path(PROGRAMMES_ELEVES) / nom / sorte / s.stem()).string()
+                                      : s.string(),
                                std::string(sorte) == "erreurs" ? critere_annonce(s) : ""});
+            }
         }
     }
     return cas;
@@ -77,8 +85,11 @@ TEST_P(Exercise, JudgesTheStudentsProgramRight)
         EXPECT_EQ(r.code, 0) << r.sortie << r.erreur;
         EXPECT_EQ(r.sortie.find("ÉCHEC"), std::string::npos) << r.sortie;
     } else {
-        // Its first failure is the one named: the criteria before it hold.
-        auto r = verifier({"--premier-echec", c.exercice, c.programme});
+        // A program's first failure is the one named: the criteria before it
+        // hold. A prediction (a text) may be wrong on more than one count.
+        bool texte = fs::path(c.programme).extension() == ".txt";
+        auto r = texte ? verifier({c.exercice, c.programme})
+                       : verifier({"--premier-echec", c.exercice, c.programme});
         EXPECT_EQ(r.code, 1) << r.sortie << r.erreur;
         EXPECT_NE(r.sortie.find("  ÉCHEC  " + c.critere), std::string::npos) << r.sortie;
     }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks the Debian package built by `cmake --workflow --preset package`:
-# Debian's own checker finds no error and no warning in it, it holds the ten
-# programs and verifier in /usr/bin with their manual pages, and handover
-# from the extracted tree becomes the extracted cupcounter.
+# Debian's own checker finds no error and no warning in it, it holds every
+# program of the suite (the file programmes) in /usr/bin with its manual page,
+# and handover from the extracted tree becomes the extracted cupcounter.
 set -euo pipefail
+racine=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 deb=$(ls "${1:-build-package/paquet}"/*.deb)
 dossier=$(mktemp -d)
 pid=
@@ -35,14 +36,21 @@ echo "package: $(basename "$deb")"
 dpkg-deb -f "$deb" Package Version Depends Maintainer Section
 
 manque=0
-for p in genreport keyhold1 keyhold2 cupcounter handover rightwalker leftwalker registres \
-         linefit stopclock verifier; do
+programmes=$(sed -n 's/^[a-z]*://p' "$racine/programmes")
+for p in $programmes; do
   [[ -x $dossier/usr/bin/$p ]] || { echo "missing program: /usr/bin/$p"; manque=1; }
   [[ -f $dossier/usr/share/man/man1/$p.1.gz ]] || { echo "missing page: $p.1.gz"; manque=1; }
 done
-# verifier compiles a student's source with the failure report, and points
-# to the exercises' statements.
-for f in common/signaler_echec.h common/signaler_echec.cpp exercices/ordre/enonce.md exercices/course/enonce.md; do
+# verifier compiles a student's source with the failure report; each
+# exercise of the list has its folder: statement, handout, starting files.
+fichiers=(common/signaler_echec.h common/signaler_echec.cpp exercices/enonces.pdf)
+for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
+  fichiers+=("exercices/$e/enonce.md" "exercices/$e/enonce.pdf")
+  for f in $(grep -sE '^[^#]' "$racine/exercices/$e/depart"); do
+    fichiers+=("exercices/$e/$(basename "$f")")
+  done
+done
+for f in "${fichiers[@]}"; do
   [[ -f $dossier/usr/share/processus-en-direct/$f ]] || { echo "missing: $f"; manque=1; }
 done
 ((manque == 0))
@@ -61,4 +69,5 @@ if [[ $ligne != "$attendu" ]]; then
   exit 1
 fi
 [[ $(readlink "/proc/$pid/exe") == "$dossier/usr/bin/cupcounter" ]]
-echo "package check: 11 programs, 11 manual pages, handover becomes cupcounter (pid $pid)"
+n=$(wc -w <<<"$programmes")
+echo "package check: $n programs, $n manual pages, ${#fichiers[@]} files of the exercises, handover becomes cupcounter (pid $pid)"
