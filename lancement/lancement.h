@@ -59,8 +59,9 @@ struct Lancement {
     // of each stream is kept. See restreindre() in lancement.cpp.
     bool restreint = false;
     // While this program lives, every wait and poll of this library reaps
-    // the caller's children that are not programs it started: the orphans
-    // that came back to it (after adopter_les_orphelins), as init would.
+    // every child of the caller's that has ended: the orphans that came back
+    // to it (after adopter_les_orphelins), as init would, and the programs
+    // it started, whose codes are kept for their Processus.
     bool ramasser_orphelins = false;
     // The terminal starts stopped, as after Ctrl-S: every write of the
     // program to it blocks, the program holding there alive, until
