@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "lancement.h"
@@ -153,6 +154,9 @@ TEST(Verifier, InterruptedOrKilledItLeavesNoProcessAndNoFolder)
     std::string modele = (fs::temp_directory_path() / "essai-verifier-XXXXXX").string();
     ASSERT_NE(mkdtemp(modele.data()), nullptr);
     const fs::path dossier = modele;
+    // Removed however the test ends.
+    std::unique_ptr<const fs::path, void (*)(const fs::path *)> enlever(
+        &dossier, [](const fs::path *d) { fs::remove_all(*d); });
     fs::permissions(dossier, fs::perms::all | fs::perms::sticky_bit); // as /tmp is
     for (int signal : {SIGINT, SIGKILL}) {
         {
@@ -173,5 +177,4 @@ TEST(Verifier, InterruptedOrKilledItLeavesNoProcessAndNoFolder)
         EXPECT_TRUE(attendre_que([&] { return fs::is_empty(dossier); }, 10s))
             << "after signal " << signal << ", verifier's folder is left in " << dossier;
     }
-    fs::remove_all(dossier);
 }
