@@ -34,7 +34,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using namespace exercices;
-using namespace essai;
+using namespace lancement;
 
 // A check that runs past this has gone wrong in verifier itself: every
 // criterion has its own, much shorter, limit.
@@ -297,6 +297,8 @@ int verifier_classe(int argc, char *argv[])
         std::signal(s, interrompre);
 
     borner_chaque_copie();
+    // What a copy leaves behind comes back here, to be ended (finir_les_restes).
+    adopter_les_orphelins();
     std::string moi = fs::read_symlink("/proc/self/exe").string();
     // Reachable by the unprivileged user some checks run the program as.
     std::string tmp = (fs::temp_directory_path() / "verifier-classe-XXXXXX").string();

@@ -2,40 +2,30 @@
 #include "exercice.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace exercices {
 
-using namespace essai;
-using Horloge = std::chrono::steady_clock;
+using namespace lancement;
 
 const std::string echec_fork = "Echec fork : Resource temporarily unavailable\n";
 
 std::string nombre(long n) { return std::to_string(n); }
 
-Execution executer_borne(const Lancement &lancement, Duree limite)
+std::string fin(int code)
 {
-    Execution e;
-    auto debut = Horloge::now();
-    Processus p(lancement);
-    e.pid = p.pid();
-    if (lancement.entree == Flux::tube)
-        p.fermer_entree();
-    e.code = p.attendre(limite);
-    e.secondes = std::chrono::duration<double>(Horloge::now() - debut).count();
-    if (lancement.sortie == Flux::tube || lancement.sortie == Flux::fichier)
-        e.sortie = p.lire_tout(Canal::sortie, 1s);
-    if (lancement.erreur == Flux::tube || lancement.erreur == Flux::fichier)
-        e.erreur = p.lire_tout(Canal::erreur, 1s);
-    return e; // the destructor ends and reaps whatever is left
+    if (code < 0) {
+        const char *nom = sigabbrev_np(-code);
+        return "tué par le signal " + nombre(-code) + (nom ? " (SIG" + std::string(nom) + ")" : "");
+    }
+    return "code " + nombre(code);
 }
 
-std::string fin(const Execution &e)
+std::string fin(const Resultat &r)
 {
-    if (!e.code)
-        return "toujours en cours après " + en_secondes(e.secondes) + " (arrêté)";
-    if (*e.code < 0)
-        return "tué par le signal " + std::to_string(-*e.code);
-    return "code " + std::to_string(*e.code);
+    if (!r.code)
+        return "toujours en cours après " + en_secondes(r.secondes) + " (arrêté)";
+    return fin(*r.code);
 }
 
 std::string montrer(std::string_view octets)
@@ -53,31 +43,81 @@ std::string montrer(std::string_view octets)
         } else
             vu += static_cast<char>(o);
     }
-    if (vu.size() > 300)
-        vu = vu.substr(0, 300) + "…";
+    if (vu.size() > 300) {
+        std::size_t coupe = 300;
+        while (coupe > 0 && (static_cast<unsigned char>(vu[coupe]) & 0xC0) == 0x80)
+            coupe--; // not inside a character
+        vu = vu.substr(0, coupe) + "…";
+    }
     return vu;
+}
+
+std::string cite(std::string_view octets)
+{
+    if (octets.empty())
+        return "rien";
+    return "« " + montrer(octets) + " »";
+}
+
+Verdict octets(const std::string &recu, const std::string &attendu)
+{
+    if (recu != attendu)
+        return echoue("reçu " + cite(recu) + ", attendu " + cite(attendu));
+    return tenu();
+}
+
+Verdict code_et_erreur(const Resultat &r, int code, const std::string &erreur, bool dedans)
+{
+    bool vue = dedans ? r.erreur.find(erreur) != std::string::npos : r.erreur == erreur;
+    if (r.code == code && vue)
+        return tenu();
+    return echoue(fin(r) + ", sortie d'erreur " + cite(r.erreur) + " ; attendu le code " +
+                  nombre(code) + " et " + cite(erreur) +
+                  (dedans ? " sur la sortie d'erreur" : ""));
 }
 
 std::string en_secondes(double secondes)
 {
     char texte[32];
-    std::snprintf(texte, sizeof texte, "%.2f s", secondes);
+    std::snprintf(texte, sizeof texte, "%.2f s", secondes);
     std::string t = texte;
     t[t.find('.')] = ',';
     return t;
 }
+
+double secondes(Horloge::duration d) { return std::chrono::duration<double>(d).count(); }
 
 std::string chemin_avec(const std::string &dossier)
 {
     return dossier + ":/usr/local/bin:/usr/bin:/bin";
 }
 
-// Held when the bytes received are the bytes expected; both shown otherwise.
-Verdict octets(const std::string &recu, const std::string &attendu)
+std::string qui(const Contexte &c, pid_t pid)
 {
-    if (recu != attendu)
-        return echoue("reçu « " + montrer(recu) + " », attendu « " + montrer(attendu) + " »");
-    return tenu();
+    if (pid == c.verifier)
+        return nombre(pid) + " (verifier lui-même)";
+    return nombre(pid);
+}
+
+void Veille::regarder()
+{
+    auto maintenant = Horloge::now();
+    if (derniere_)
+        ecart_ = std::max(ecart_, secondes(maintenant - *derniere_));
+    derniere_ = maintenant;
+}
+
+Verdict::Sorte Veille::juger(double mesure, double limite) const
+{
+    if (mesure <= limite)
+        return Verdict::tenu;
+    return mesure > limite + 2 * ecart_ ? Verdict::echoue : Verdict::impossible;
+}
+
+std::string Veille::doute() const
+{
+    return "la machine est trop chargée pour trancher : verifier lui-même a passé " +
+           en_secondes(ecart_) + " sans pouvoir regarder";
 }
 
 } // namespace exercices

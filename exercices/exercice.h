@@ -10,7 +10,7 @@
 
 namespace exercices {
 
-using essai::Duree;
+using lancement::Duree;
 using namespace std::chrono_literals;
 
 // What one check found: held, failed (with the evidence), or not checkable
@@ -28,6 +28,10 @@ inline Verdict impossible(std::string raison) { return {Verdict::impossible, std
 struct Contexte {
     std::string programme;
     std::string dossier_bin;
+    pid_t verifier = -1; // the process that starts the program, and adopts its orphans
+    // Shows how far a long check has gone (« exécution 7 sur 20 »), on one
+    // line that the verdict then replaces; does nothing out of a terminal.
+    std::function<void(const std::string &)> avancer = [](const std::string &) {};
 };
 
 struct Critere {
@@ -51,30 +55,56 @@ const std::vector<Exercice> &tous_les_exercices();
 // --- what the checks share ------------------------------------------------
 
 using Horloge = std::chrono::steady_clock;
+using lancement::Resultat;
 
 // What a fork that the checker made impossible prints.
 extern const std::string echec_fork;
 std::string nombre(long n);
 
-// One run of a program, bounded in time: code is empty if it was still
-// running at the limit (it is then killed, with all it started).
-struct Execution {
-    std::optional<int> code;
-    std::string sortie, erreur, terminal;
-    pid_t pid = -1;
-    double secondes = 0;
-};
-Execution executer_borne(const essai::Lancement &lancement, Duree limite = 3s);
-// How it ended: « code 7 », or « toujours en cours après 3 s ».
-std::string fin(const Execution &e);
+// How a run ended: « code 7 », « tué par le signal 15 (SIGTERM) », or
+// « toujours en cours après 3,00 s (arrêté) ».
+std::string fin(const Resultat &r);
+// The same for a code alone (minus the signal number for a signal).
+std::string fin(int code);
 
-// Bytes as a student can read them back: « pid : 12 \n ».
+// Bytes as a student can read them back, quoted: « pid : 12 \n », or rien.
+std::string cite(std::string_view octets);
+// The same, unquoted.
 std::string montrer(std::string_view octets);
 // Held when the bytes received are the bytes expected; both shown otherwise.
 Verdict octets(const std::string &recu, const std::string &attendu);
+// Held when a run ended with code and its stderr was erreur (or held it,
+// with dedans); what was seen and what was expected otherwise.
+Verdict code_et_erreur(const Resultat &r, int code, const std::string &erreur,
+                       bool dedans = false);
 // A duration in seconds, with a decimal comma: « 0,31 s ».
 std::string en_secondes(double secondes);
+double secondes(Horloge::duration d);
 // The usual PATH with the suite's folder first.
 std::string chemin_avec(const std::string &dossier);
+// A pid as a student can place it: « 1234 », or « 1234 (verifier lui-même) »
+// when it is the checker that started the program, and adopts its orphans.
+std::string qui(const Contexte &c, pid_t pid);
+
+// How promptly the checker itself looks while it watches a program: on a
+// busy machine its own looks come late, and so may the program's own steps.
+// regarder() at every look.
+class Veille {
+public:
+    void regarder();
+    // The longest time between two looks so far.
+    double plus_long_ecart() const { return ecart_; }
+    // A time measured against its limit: held within it; failed only beyond
+    // it by more than twice the checker's own lateness (once for the
+    // checker's look, once for the program, kept waiting as long); « ? »
+    // in between.
+    Verdict::Sorte juger(double mesure, double limite) const;
+    // Why a time just over its limit cannot be judged.
+    std::string doute() const;
+
+private:
+    std::optional<Horloge::time_point> derniere_;
+    double ecart_ = 0;
+};
 
 } // namespace exercices

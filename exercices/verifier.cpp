@@ -1,91 +1,96 @@
 // verifier: checks a student's program against one exercise, with the
 // kernel's own evidence, and says in French which criteria hold.
 //
+//     verifier [--premier-echec] EXERCICE PROGRAMME   (a built program, its
+//                                                    .c / .cpp source, or a text)
+//     verifier EXERCICE DOSSIER [--csv FICHIER]      (a whole class: classe.cpp)
+//     verifier --construire SOURCE                   (builds ./NAME, as verifier does)
 //     verifier --list
-//     verifier EXERCICE PROGRAMME      (a built program, or its .c / .cpp source)
-//     verifier EXERCICE DOSSIER [--csv FICHIER]   (a whole class: classe.cpp)
-//     verifier --construire SOURCE     (builds ./NAME, as verifier builds it)
+//     verifier --help
 //
-// Exit status: 0 when every criterion holds, 1 when one fails (or the source
+// Exit status: 0 when no criterion fails, 1 when one fails (or the source
 // does not compile), 2 for a usage error. Every program it starts is ended
-// and reaped, whatever it does.
-#include <csignal>
+// and reaped, whatever it does and however verifier itself ends (garde.h).
 #include <cstdio>
-#include <thread>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
+#include <vector>
+
 #include <unistd.h>
 
 #include "classe.h"
 #include "exercice.h"
+#include "garde.h"
+#include "verification.h"
 
 namespace fs = std::filesystem;
 using namespace exercices;
 
 namespace {
 
-int usage()
+const std::string insecable = "\u00a0";
+
+void aide(std::FILE *flot)
 {
-    std::fprintf(stderr, "usage : verifier EXERCICE PROGRAMME\n"
-                         "        verifier EXERCICE DOSSIER [--csv FICHIER]\n"
-                         "        verifier --construire SOURCE\n"
-                         "        verifier --list\n");
+    std::fputs(("utilisation" + insecable + ": verifier [--premier-echec] EXERCICE PROGRAMME\n"
+                "              verifier EXERCICE DOSSIER [--csv FICHIER]\n"
+                "              verifier --construire SOURCE\n"
+                "              verifier --list\n"
+                "              verifier --help\n"
+                "Vérifie le PROGRAMME d'un élève (un programme construit, ou sa source .c\n"
+                "ou .cpp, compilée d'abord) selon les critères de l'EXERCICE, ou chaque\n"
+                "copie d'un DOSSIER, une à une.\n"
+                "  --premier-echec  s'arrête au premier critère en échec\n"
+                "  --csv FICHIER    écrit aussi le bilan des copies pour un tableur\n"
+                "  --construire     construit le programme comme verifier le construit\n"
+                "  --list           nomme les exercices\n"
+                "  --help           montre cette aide\n"
+                "Code de retour" + insecable + ": 0 si aucun critère n'échoue, 1 sinon, "
+                "2 pour une erreur\nd'utilisation.\n").c_str(),
+               flot);
+}
+
+int erreur_d_utilisation(const std::string &message)
+{
+    std::fputs(plier("", "verifier" + insecable + ": " + message, 2).c_str(), stderr);
+    aide(stderr);
     return 2;
 }
 
-// Where the failure report's source is: beside an installed verifier, or in
-// the source tree it was built from.
-fs::path dossier_echec(const fs::path &dossier_bin)
+void lister()
 {
-    fs::path installe = dossier_bin / "../share/processus-en-direct/common";
-    if (fs::exists(installe / "signaler_echec.cpp"))
-        return installe;
-    return DOSSIER_ECHEC;
-}
-
-// Runs one command, its output going straight to the student; true if it
-// ended with status 0. No shell: a file name is never read as shell syntax.
-bool lancer(const std::vector<std::string> &commande)
-{
-    std::vector<char *> argv;
-    for (const auto &a : commande)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        execvp(argv[0], argv.data());
-        std::perror(argv[0]);
-        _exit(127);
+    std::size_t colonne = 0;
+    for (const auto &e : tous_les_exercices())
+        colonne = std::max(colonne, e.nom.size() + 2);
+    for (const auto &e : tous_les_exercices()) {
+        std::string debut = e.nom + std::string(colonne - e.nom.size(), ' ');
+        std::fputs(plier(debut, e.but, colonne).c_str(), stdout);
+        std::fputs(plier(std::string(colonne, ' '), "(à partir de " + e.depart + ")", colonne)
+                       .c_str(),
+                   stdout);
     }
-    int statut = 0;
-    return pid > 0 && waitpid(pid, &statut, 0) == pid && WIFEXITED(statut) &&
-           WEXITSTATUS(statut) == 0;
 }
 
-// Compiles a student's source the way the suite compiles its programs, with
-// the failure report. Returns the program, or nothing (the compiler has said why).
-std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier_bin,
-                                 const fs::path &dossier)
+// A working folder for one run, guarded: whatever happens, it goes, and
+// nothing started in it outlives verifier.
+int sous_garde_dans_un_dossier(const std::function<int(const fs::path &)> &travail)
 {
-    bool en_c = source.extension() == ".c";
-    fs::path echec = dossier_echec(dossier_bin);
-    fs::path objet = dossier / "signaler_echec.o";
-    fs::path programme = dossier / source.stem();
-    std::vector<std::string> options = {"-O2", "-Wall", "-Wextra", "-Wpedantic",
-                                        "-I", echec.string()};
-    std::vector<std::string> rapport = {"c++", "-std=c++20", "-c",
-                                        (echec / "signaler_echec.cpp").string(), "-o",
-                                        objet.string()};
-    std::vector<std::string> eleve = {en_c ? "cc" : "c++", en_c ? "-std=gnu17" : "-std=c++20",
-                                      source.string(), objet.string(), "-o", programme.string()};
-    rapport.insert(rapport.end(), options.begin(), options.end());
-    eleve.insert(eleve.end(), options.begin(), options.end());
-    std::printf("Compilation de %s\n", source.filename().c_str());
-    if (!lancer(rapport) || !lancer(eleve))
-        return std::nullopt;
-    return programme;
+    fs::path dossier;
+    try {
+        dossier = preparer_dossier();
+    } catch (const std::exception &e) {
+        std::fputs(plier("", "verifier" + insecable + ": " + e.what(), 2).c_str(), stderr);
+        return 2;
+    }
+    return sous_garde(dossier, [&] {
+        try {
+            return travail(dossier);
+        } catch (const std::exception &e) {
+            std::fflush(stdout);
+            std::fputs(plier("", "verifier" + insecable + ": " + e.what(), 2).c_str(), stderr);
+            return 2;
+        }
+    });
 }
 
 // verifier --construire SOURCE: the student's program built exactly as
@@ -95,144 +100,91 @@ int construire(const fs::path &source, const fs::path &dossier_bin)
 {
     std::error_code erreur;
     if (!fs::is_regular_file(source, erreur) ||
-        (source.extension() != ".c" && source.extension() != ".cpp")) {
-        std::fprintf(stderr, "verifier\u00a0: pas de source .c ou .cpp «\u00a0%s\u00a0»\n",
-                     source.c_str());
-        return 2;
-    }
-    std::string modele = (fs::temp_directory_path() / "verifier-XXXXXX").string();
-    if (mkdtemp(modele.data()) == nullptr) {
-        std::perror("verifier\u00a0: mkdtemp");
-        return 2;
-    }
-    auto programme = compiler(fs::absolute(source), dossier_bin, modele);
+        (source.extension() != ".c" && source.extension() != ".cpp"))
+        return erreur_d_utilisation("pas de source .c ou .cpp «" + insecable + source.string() +
+                                    insecable + "».");
     fs::path cible = source.stem(), copie = "." + source.stem().string() + ".nouveau";
-    if (programme) {
+    fs::path absolue = fs::absolute(source);
+    return sous_garde_dans_un_dossier([&](const fs::path &dossier) {
+        auto programme = compiler(absolue, dossier_bin, dossier);
+        if (!programme) {
+            std::printf("La compilation a échoué (voir ci-dessus).\n");
+            return 1;
+        }
         // Copied, then renamed over the target: a run of the previous build
         // that is still going on is not disturbed.
-        fs::copy_file(*programme, copie, fs::copy_options::overwrite_existing, erreur);
-        if (!erreur)
-            fs::rename(copie, cible, erreur);
-        if (erreur)
-            std::fprintf(stderr,
-                         "verifier\u00a0: impossible d'écrire «\u00a0%s\u00a0»\u00a0: %s\n",
-                         cible.c_str(), erreur.message().c_str());
-        else
-            std::printf("Programme construit\u00a0: ./%s\n", cible.c_str());
-    } else
-        std::printf("La compilation a échoué (voir ci-dessus).\n");
-    std::error_code ignore;
-    fs::remove_all(modele, ignore);
-    fs::remove(copie, ignore);
-    return programme && !erreur ? 0 : 1;
-}
-
-// What a student's program left behind outside its process group (setsid,
-// setpgid) came back to us, a subreaper, as its parents ended: end it all,
-// generation after generation, and reap it.
-void finir_les_restes()
-{
-    auto fin = std::chrono::steady_clock::now() + 3s;
-    while (std::chrono::steady_clock::now() < fin) {
-        auto restes = essai::enfants_de(getpid());
-        while (waitpid(-1, nullptr, WNOHANG) > 0) {}
-        if (restes.empty())
-            return;
-        for (const auto &r : restes)
-            kill(r.pid, SIGKILL);
-        std::this_thread::sleep_for(1ms);
-    }
+        std::error_code echec;
+        fs::copy_file(*programme, copie, fs::copy_options::overwrite_existing, echec);
+        if (!echec)
+            fs::rename(copie, cible, echec);
+        if (echec) {
+            std::error_code ignore;
+            fs::remove(copie, ignore);
+            std::fputs(plier("", "verifier" + insecable + ": impossible d'écrire «" +
+                                     insecable + cible.string() + insecable + "»" +
+                                     insecable + ": " + echec.message(), 2)
+                           .c_str(),
+                       stderr);
+            return 1;
+        }
+        std::printf("Programme construit%s: ./%s\n", insecable.c_str(), cible.c_str());
+        return 0;
+    });
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    const auto &exercices = tous_les_exercices();
-    if (argc == 2 && std::string(argv[1]) == "--list") {
-        for (const auto &e : exercices)
-            std::printf("%-12s %s\n%-12s (à partir de %s)\n", e.nom.c_str(), e.but.c_str(), "",
-                        e.depart.c_str());
+    std::vector<std::string> args(argv + 1, argv + argc);
+    fs::path dossier_bin = fs::read_symlink("/proc/self/exe").parent_path();
+    if (args.size() == 3 && args[0] == option_nettoyage)
+        return nettoyer(std::atoi(args[1].c_str()), args[2]);
+    if (args.size() == 1 && args[0] == "--help") {
+        aide(stdout);
         return 0;
     }
+    if (!args.empty() && args[0] == "--list") {
+        if (args.size() != 1)
+            return erreur_d_utilisation("--list ne prend pas d'argument.");
+        lister();
+        return 0;
+    }
+    if (!args.empty() && args[0] == "--construire") {
+        if (args.size() != 2)
+            return erreur_d_utilisation("--construire prend une source.");
+        return construire(args[1], dossier_bin);
+    }
     std::error_code erreur;
-    if (argc == 3 && std::string(argv[1]) == "--construire")
-        return construire(argv[2], fs::read_symlink("/proc/self/exe").parent_path());
-    if (argc >= 3 && fs::is_directory(argv[2], erreur))
+    if (args.size() >= 2 && !args[0].starts_with("-") && fs::is_directory(args[1], erreur))
         return verifier_classe(argc, argv);
-    if (argc != 3)
-        return usage();
+    Reglages reglages;
+    if (!args.empty() && args[0] == "--premier-echec") {
+        reglages.premier_echec = true;
+        args.erase(args.begin());
+    }
+    if (!args.empty() && args[0].starts_with("-"))
+        return erreur_d_utilisation("option inconnue «" + insecable + args[0] + insecable + "».");
+    if (args.size() != 2)
+        return erreur_d_utilisation("il faut un exercice et un programme.");
 
     const Exercice *exercice = nullptr;
-    for (const auto &e : exercices)
-        if (e.nom == argv[1])
+    for (const auto &e : tous_les_exercices())
+        if (e.nom == args[0])
             exercice = &e;
-    if (exercice == nullptr) {
-        std::fprintf(stderr, "verifier : exercice inconnu « %s » (verifier --list les nomme)\n",
-                     argv[1]);
-        return 2;
-    }
-    fs::path programme = argv[2];
-    if (!fs::is_regular_file(programme, erreur)) {
-        std::fprintf(stderr, "verifier : pas de programme « %s »\n", argv[2]);
-        return 2;
-    }
+    if (exercice == nullptr)
+        return erreur_d_utilisation("exercice inconnu «" + insecable + args[0] + insecable +
+                                    "» (verifier --list les nomme).");
+    fs::path programme = args[1];
+    if (!fs::is_regular_file(programme, erreur))
+        return erreur_d_utilisation("pas de fichier «" + insecable + args[1] + insecable + "».");
     programme = fs::absolute(programme);
+    bool source = programme.extension() == ".c" || programme.extension() == ".cpp";
+    if (!exercice->texte && !source && access(programme.c_str(), X_OK) != 0)
+        return erreur_d_utilisation("«" + insecable + args[1] + insecable +
+                                    "» n'est ni exécutable ni une source .c ou .cpp.");
 
-    Contexte contexte;
-    contexte.dossier_bin = fs::read_symlink("/proc/self/exe").parent_path().string();
-
-    // A source is compiled into a folder of our own, removed at the end.
-    std::string modele = (fs::temp_directory_path() / "verifier-XXXXXX").string();
-    std::optional<fs::path> dossier;
-    if (exercice->texte) {
-        // A text (a prediction, say): the criteria read it as it is.
-    } else if (programme.extension() == ".c" || programme.extension() == ".cpp") {
-        if (mkdtemp(modele.data()) == nullptr) {
-            std::perror("verifier : mkdtemp");
-            return 2;
-        }
-        dossier = modele;
-        auto compile = compiler(programme, contexte.dossier_bin, *dossier);
-        if (!compile) {
-            std::printf("La compilation a échoué (voir ci-dessus) : rien n'a été vérifié.\n");
-            fs::remove_all(*dossier, erreur);
-            return 1;
-        }
-        programme = *compile;
-    } else if (access(programme.c_str(), X_OK) != 0) {
-        std::fprintf(stderr, "verifier : « %s » n'est ni exécutable ni une source .c ou .cpp\n",
-                     argv[2]);
-        return 2;
-    }
-    contexte.programme = programme.string();
-
-    std::printf("Exercice « %s », à partir de %s\nBut : %s.\n", exercice->nom.c_str(),
-                exercice->depart.c_str(), exercice->but.c_str());
-    int tenus = 0, echoues = 0;
-    for (const auto &critere : exercice->criteres) {
-        Verdict v;
-        try {
-            v = critere.verifier(contexte);
-        } catch (const std::exception &e) {
-            v = echoue(std::string("le programme n'a pas pu être lancé : ") + e.what());
-        }
-        const char *marque = v.sorte == Verdict::tenu     ? "  ok     "
-                             : v.sorte == Verdict::echoue ? "  ÉCHEC  "
-                                                          : "  ?      ";
-        std::printf("%s%s", marque, critere.enonce.c_str());
-        if (!v.preuve.empty())
-            std::printf(v.sorte == Verdict::tenu ? " (%s)" : "\n           %s", v.preuve.c_str());
-        std::printf("\n");
-        std::fflush(stdout);
-        finir_les_restes();
-        tenus += v.sorte == Verdict::tenu;
-        echoues += v.sorte == Verdict::echoue;
-    }
-    std::size_t total = exercice->criteres.size();
-    std::printf("Bilan : %d critère%s tenu%s sur %zu.\n", tenus, tenus > 1 ? "s" : "",
-                tenus > 1 ? "s" : "", total);
-    if (dossier)
-        fs::remove_all(*dossier, erreur);
-    return echoues == 0 ? 0 : 1;
+    return sous_garde_dans_un_dossier([&](const fs::path &dossier) {
+        return verifier_programme(*exercice, programme, dossier, dossier_bin, reglages).code();
+    });
 }

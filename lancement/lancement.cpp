@@ -1,65 +1,237 @@
 #include "lancement.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <pwd.h>
 #include <sys/prctl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 extern char **environ;
 
-namespace essai {
+namespace lancement {
 namespace {
 
 using Horloge = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-constexpr uid_t uid_nobody = 65534;
-constexpr gid_t gid_nogroup = 65534;
+const std::string insecable = "\u00a0"; // before « : », inside « »
 
-[[noreturn]] void echec(const std::string &quoi)
+std::string entre_guillemets(const std::string &texte)
 {
-    throw std::runtime_error(quoi + ": " + std::strerror(errno));
+    return "«" + insecable + texte + insecable + "»";
 }
 
-// Once per test process: orphans of the programs come back to us, and a
-// write to a program that has gone must not kill the test.
-void preparer_processus_de_test()
+[[noreturn]] void echec(const std::string &quoi, int numero = errno)
 {
-    static bool fait = false;
-    if (fait)
+    throw std::runtime_error(quoi + insecable + ": " + raison(numero));
+}
+
+int code_de(int statut)
+{
+    return WIFEXITED(statut) ? WEXITSTATUS(statut) : -WTERMSIG(statut);
+}
+
+// --- what the library keeps of the programs it has started -----------------
+
+struct Suivi {
+    // The live programs' pids, and their code once a sweep has reaped them.
+    std::map<pid_t, std::optional<int>> fins;
+    int ramasseurs = 0; // live programs started with ramasser_orphelins
+    bool toujours = false; // adopter_les_orphelins(true)
+    bool tous_restreints = false; // toujours_restreindre()
+};
+Suivi &suivi()
+{
+    static Suivi s;
+    return s;
+}
+
+// The groups arreter_tout kills, readable from a signal handler.
+constexpr int nb_places = 256;
+std::atomic<pid_t> groupes_vivants[nb_places];
+std::atomic<bool> meneurs_vivants[nb_places]; // the group's leader not reaped yet
+
+int prendre_place(pid_t groupe)
+{
+    for (int k = 0; k < nb_places; k++) {
+        pid_t libre = 0;
+        if (groupes_vivants[k].compare_exchange_strong(libre, groupe)) {
+            meneurs_vivants[k] = true;
+            return k;
+        }
+    }
+    return -1; // more than nb_places at once: arreter_tout misses this one
+}
+
+// --- deferring SIGCHLD's changes (Lancement::sigchld_differe) -------------
+
+#if defined(__x86_64__)
+constexpr __u32 architecture = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr __u32 architecture = AUDIT_ARCH_AARCH64;
+#else
+constexpr __u32 architecture = 0; // not known here: nothing is deferred
+#endif
+
+// A change waiting to be let through, and since when.
+struct Demande {
+    __u64 id;
+    pid_t pid;
+    bool change; // an action is set, not only read
+    Horloge::time_point depuis;
+};
+// The listening descriptors of the live programs, and what waits on each.
+std::map<int, std::vector<Demande>> &ecoutes()
+{
+    static std::map<int, std::vector<Demande>> e;
+    return e;
+}
+
+// In the child: every rt_sigaction on SIGCHLD goes to the listener, which
+// is sent to the parent over canal (nothing is sent if the kernel refuses).
+void ecouter_sigchld(int canal)
+{
+    if (architecture == 0 || prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return;
-    if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
-        echec("prctl(PR_SET_CHILD_SUBREAPER)");
-    signal(SIGPIPE, SIG_IGN);
-    fait = true;
+    struct sock_filter filtre[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, architecture, 0, 5),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_rt_sigaction, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SIGCHLD, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog programme = {sizeof filtre / sizeof filtre[0], filtre};
+    long ecoute = syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER,
+                          &programme);
+    if (ecoute < 0)
+        return;
+    char octet = 0;
+    struct iovec morceau = {&octet, 1};
+    alignas(struct cmsghdr) char place[CMSG_SPACE(sizeof(int))] = {};
+    struct msghdr message = {};
+    message.msg_iov = &morceau;
+    message.msg_iovlen = 1;
+    message.msg_control = place;
+    message.msg_controllen = sizeof place;
+    struct cmsghdr *entete = CMSG_FIRSTHDR(&message);
+    entete->cmsg_level = SOL_SOCKET;
+    entete->cmsg_type = SCM_RIGHTS;
+    entete->cmsg_len = CMSG_LEN(sizeof(int));
+    int fd = static_cast<int>(ecoute);
+    std::memcpy(CMSG_DATA(entete), &fd, sizeof fd);
+    sendmsg(canal, &message, 0);
+    close(fd);
 }
 
-// Descriptors of the test stay clear of 0, 1 and 2 (ctest may have closed
+// In the parent: the listener the child sent, or -1.
+int recevoir_ecoute(int canal)
+{
+    char octet;
+    struct iovec morceau = {&octet, 1};
+    alignas(struct cmsghdr) char place[CMSG_SPACE(sizeof(int))] = {};
+    struct msghdr message = {};
+    message.msg_iov = &morceau;
+    message.msg_iovlen = 1;
+    message.msg_control = place;
+    message.msg_controllen = sizeof place;
+    if (recvmsg(canal, &message, MSG_CMSG_CLOEXEC) <= 0)
+        return -1;
+    struct cmsghdr *entete = CMSG_FIRSTHDR(&message);
+    if (entete == nullptr || entete->cmsg_type != SCM_RIGHTS)
+        return -1;
+    int fd;
+    std::memcpy(&fd, CMSG_DATA(entete), sizeof fd);
+    return fd;
+}
+
+bool enfant_vivant(pid_t parent);
+
+// Lets through the changes that may go: reads that change nothing, and
+// changes by a process none of whose children is alive, or that waited 2 s.
+void servir_ecoutes()
+{
+    for (auto &ecoute : ecoutes()) {
+        const int fd = ecoute.first; // named, for the lambda below (clang 14)
+        auto &demandes = ecoute.second;
+        pollfd attente = {fd, POLLIN, 0};
+        while (poll(&attente, 1, 0) > 0 && (attente.revents & POLLIN)) {
+            struct seccomp_notif recue = {};
+            if (ioctl(fd, SECCOMP_IOCTL_NOTIF_RECV, &recue) != 0)
+                break;
+            demandes.push_back({recue.id, static_cast<pid_t>(recue.pid),
+                                recue.data.args[1] != 0, Horloge::now()});
+        }
+        std::erase_if(demandes, [&](const Demande &d) {
+            if (d.change && Horloge::now() - d.depuis < 2s && enfant_vivant(d.pid))
+                return false;
+            struct seccomp_notif_resp reponse = {};
+            reponse.id = d.id;
+            reponse.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+            ioctl(fd, SECCOMP_IOCTL_NOTIF_SEND, &reponse); // fails if it has gone: no matter
+            return true;
+        });
+    }
+}
+
+// Reaps the caller's ended children while some program asks for it: the
+// orphans that came back to it, and the programs themselves (their code is
+// kept for their Processus).
+void ramasser()
+{
+    servir_ecoutes();
+    if (suivi().ramasseurs == 0 && !suivi().toujours)
+        return;
+    int statut;
+    pid_t r;
+    while ((r = waitpid(-1, &statut, WNOHANG)) > 0)
+        if (auto f = suivi().fins.find(r); f != suivi().fins.end())
+            f->second = code_de(statut);
+}
+
+// --- the started program's side ---------------------------------------------
+
+// Descriptors of the caller stay clear of 0, 1 and 2 (ctest may have closed
 // some of them) and are closed by exec.
-int hors_standard(int fd)
+int hors_standard(int fd, const char *quoi)
 {
     if (fd < 0)
-        echec("open");
+        echec(quoi);
     int copie = fcntl(fd, F_DUPFD_CLOEXEC, 10);
-    if (copie < 0)
-        echec("fcntl(F_DUPFD_CLOEXEC)");
+    int numero = errno;
     close(fd);
+    if (copie < 0)
+        echec(quoi, numero);
     return copie;
 }
 
@@ -67,17 +239,24 @@ void tube(int extremites[2])
 {
     int brut[2];
     if (pipe(brut) != 0)
-        echec("pipe");
-    extremites[0] = hors_standard(brut[0]);
-    extremites[1] = hors_standard(brut[1]);
+        echec("impossible de créer un tube");
+    extremites[0] = hors_standard(brut[0], "impossible de créer un tube");
+    extremites[1] = hors_standard(brut[1], "impossible de créer un tube");
+}
+
+void non_bloquant(int fd)
+{
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
 std::string dossier_temporaire()
 {
-    std::string modele = (fs::temp_directory_path() / "suite-essai-XXXXXX").string();
+    std::string modele = (fs::temp_directory_path() / "lancement-XXXXXX").string();
     if (mkdtemp(modele.data()) == nullptr)
-        echec("mkdtemp");
-    // 755, so that the unprivileged user of fork_impossible can reach it.
+        echec("impossible de créer un dossier temporaire dans " +
+              entre_guillemets(fs::temp_directory_path().string()));
+    // 755, so that an unprivileged user (restreint, fork_impossible) can
+    // run the copy of a program placed here.
     chmod(modele.c_str(), 0755);
     return modele;
 }
@@ -94,11 +273,108 @@ bool interdire_fork()
 {
     // Where setgroups or setgid is refused (a rootless container), stay as we
     // are; a switch that dropped the group but not the user would be neither.
-    if (geteuid() == 0 && setgroups(0, nullptr) == 0 && setgid(gid_nogroup) == 0 &&
-        setuid(uid_nobody) != 0)
+    if (geteuid() == 0 && setgroups(0, nullptr) == 0 && setgid(65534) == 0 &&
+        setuid(65534) != 0)
         return false;
     struct rlimit zero = {0, 0};
     return setrlimit(RLIMIT_NPROC, &zero) == 0;
+}
+
+// Lowers one limit (never above what is allowed already).
+bool borner(int ressource, rlim_t doux, rlim_t dur)
+{
+    struct rlimit r;
+    if (getrlimit(ressource, &r) != 0)
+        return false;
+    rlim_t plafond = std::min(r.rlim_max, dur);
+    struct rlimit n = {std::min(doux, plafond), plafond};
+    return setrlimit(ressource, &n) == 0;
+}
+
+// The bounds of a restreint program, chosen so that no exercise comes near
+// them and a runaway program soon meets them.
+constexpr rlim_t processus_de_plus = 512;      // beyond what the user runs already
+constexpr rlim_t secondes_cpu = 60;            // SIGXCPU at 60 s, SIGKILL at 61 s
+constexpr rlim_t octets_fichier = 64ul << 20;  // SIGXFSZ beyond 64 MiB a file
+constexpr std::size_t octets_gardes = 1u << 20; // of each stream read
+
+// A restreint program's identity and bounds. Called in a forked child only.
+bool restreindre(const Identite *qui, rlim_t processus)
+{
+    // As in interdire_fork: a rootless container refuses the switch, and its
+    // root is no more than the user who started it.
+    if (qui && setgroups(0, nullptr) == 0 && setgid(qui->gid) == 0 && setuid(qui->uid) != 0)
+        return false;
+    return borner(RLIMIT_NPROC, processus, processus) &&
+           borner(RLIMIT_CPU, secondes_cpu, secondes_cpu + 1) &&
+           borner(RLIMIT_FSIZE, octets_fichier, octets_fichier) && borner(RLIMIT_CORE, 0, 0);
+}
+
+std::string contenu_fichier(const std::string &chemin)
+{
+    std::ifstream f(chemin, std::ios::binary);
+    std::ostringstream tout;
+    tout << f.rdbuf();
+    return tout.str();
+}
+
+// The fields of /proc/PID/stat after the name, from the state on (field 3).
+std::vector<std::string> champs_stat(pid_t pid, std::string *nom = nullptr)
+{
+    std::string stat = contenu_fichier("/proc/" + std::to_string(pid) + "/stat");
+    // The command name may hold blanks and parentheses: fields start after the last ')'.
+    auto fin_nom = stat.rfind(')');
+    auto debut_nom = stat.find('(');
+    if (fin_nom == std::string::npos || debut_nom == std::string::npos || debut_nom > fin_nom)
+        return {};
+    if (nom)
+        *nom = stat.substr(debut_nom + 1, fin_nom - debut_nom - 1);
+    std::istringstream flot(stat.substr(fin_nom + 1));
+    std::vector<std::string> champs;
+    for (std::string c; flot >> c;)
+        champs.push_back(c);
+    return champs;
+}
+
+// How many processes (threads, as the kernel counts them) belong to uid now,
+// and so what RLIMIT_NPROC leaves room for processus_de_plus more. Counted
+// once a caller and user: a verification is short.
+rlim_t plafond_processus(uid_t uid)
+{
+    static std::map<uid_t, rlim_t> plafonds;
+    if (auto p = plafonds.find(uid); p != plafonds.end())
+        return p->second;
+    rlim_t taches = 0;
+    std::error_code ignore;
+    for (const auto &entree : fs::directory_iterator("/proc", ignore)) {
+        struct stat s;
+        std::string nom = entree.path().filename().string();
+        if (nom.find_first_not_of("0123456789") != std::string::npos ||
+            stat(entree.path().c_str(), &s) != 0 || s.st_uid != uid)
+            continue;
+        auto champs = champs_stat(std::stoi(nom));
+        taches += champs.size() > 17 ? std::strtoul(champs[17].c_str(), nullptr, 10) : 1;
+    }
+    return plafonds[uid] = taches + processus_de_plus;
+}
+
+// What execvp would run: a name without '/' is looked up in PATH (the one
+// the program gets).
+std::string chemin_de(const std::string &programme, const std::vector<std::string> &env)
+{
+    if (programme.find('/') != std::string::npos)
+        return programme;
+    std::string path = "/usr/local/bin:/usr/bin:/bin";
+    for (const auto &v : env)
+        if (v.starts_with("PATH="))
+            path = v.substr(5);
+    std::istringstream dossiers(path);
+    for (std::string d; std::getline(dossiers, d, ':');) {
+        std::string candidat = (d.empty() ? "." : d) + "/" + programme;
+        if (access(candidat.c_str(), X_OK) == 0)
+            return candidat;
+    }
+    return programme; // execve says ENOENT
 }
 
 std::string normaliser_terminal(std::string texte)
@@ -114,39 +390,60 @@ bool utilise_terminal(const Lancement &l)
     return l.entree == Flux::terminal || l.sortie == Flux::terminal || l.erreur == Flux::terminal;
 }
 
-std::string contenu_fichier(const std::string &chemin)
-{
-    std::ifstream f(chemin, std::ios::binary);
-    std::ostringstream tout;
-    tout << f.rdbuf();
-    return tout.str();
-}
+bool lisible(Flux flux) { return flux == Flux::tube || flux == Flux::fichier; }
+
+// What the child reports through its pipe when it cannot become the program.
+enum Etape : int { restriction = 1, interdiction_fork, exec };
 
 } // namespace
 
-Processus::Processus(const Lancement &l) : ramasser_orphelins_(l.ramasser_orphelins)
+std::string raison(int numero)
 {
-    preparer_processus_de_test();
-    dossier_ = dossier_temporaire();
+    static const std::map<int, const char *> messages = {
+        {EPERM, "opération non permise"},
+        {ENOENT, "fichier ou dossier introuvable"},
+        {EINTR, "appel interrompu par un signal"},
+        {EIO, "erreur d'entrée-sortie"},
+        {E2BIG, "liste d'arguments trop longue"},
+        {ENOEXEC, "format d'exécutable non reconnu"},
+        {EBADF, "descripteur de fichier invalide"},
+        {ECHILD, "aucun processus fils"},
+        {EAGAIN, "ressource temporairement indisponible"},
+        {ENOMEM, "mémoire insuffisante"},
+        {EACCES, "permission refusée"},
+        {ENOTDIR, "n'est pas un dossier"},
+        {EISDIR, "est un dossier"},
+        {EINVAL, "argument invalide"},
+        {EMFILE, "trop de fichiers ouverts"},
+        {ETXTBSY, "fichier exécutable en cours d'écriture"},
+        {EFBIG, "fichier trop gros"},
+        {ENOSPC, "plus de place sur le périphérique"},
+        {EPIPE, "tube rompu"},
+        {ENAMETOOLONG, "nom de fichier trop long"},
+        {ELOOP, "trop de liens symboliques"},
+    };
+    if (auto m = messages.find(numero); m != messages.end())
+        return m->second;
+    return "erreur système " + std::to_string(numero) + " (" + std::strerror(numero) + ")";
+}
 
-    std::string chemin = l.programme;
-    if (l.fork_impossible) {
-        // CI's clone may sit where nobody cannot enter: run a copy.
-        std::string copie = dossier_ + "/" + fs::path(chemin).filename().string();
-        fs::copy_file(chemin, copie);
-        chmod(copie.c_str(), 0755);
-        chemin = copie;
+Processus::Processus(const Lancement &lancement)
+    : ramasseur_(lancement.ramasser_orphelins)
+{
+    Lancement l = lancement;
+    l.restreint = l.restreint || suivi().tous_restreints;
+    garde_max_ = l.restreint ? octets_gardes : std::numeric_limits<std::size_t>::max();
+    try {
+        demarrer(l);
+    } catch (...) {
+        liberer();
+        throw;
     }
+}
 
+void Processus::demarrer(const Lancement &l)
+{
     // Everything the child needs is made before the fork.
-    std::vector<std::string> args;
-    args.push_back(l.nom.value_or(fs::path(l.programme).filename().string()));
-    args.insert(args.end(), l.arguments.begin(), l.arguments.end());
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
     std::vector<std::string> env;
     for (char **e = environ; *e != nullptr; e++)
         env.emplace_back(*e);
@@ -170,24 +467,60 @@ Processus::Processus(const Lancement &l) : ramasser_orphelins_(l.ramasser_orphel
         envp.push_back(v.data());
     envp.push_back(nullptr);
 
+    std::string chemin = chemin_de(l.programme, env);
+    if (l.fork_impossible) {
+        // CI's clone may sit where nobody cannot enter: run a copy.
+        dossier_ = dossier_temporaire();
+        std::string copie = dossier_ + "/" + fs::path(chemin).filename().string();
+        std::error_code erreur;
+        fs::copy_file(chemin, copie, erreur);
+        if (erreur)
+            echec("impossible de copier " + entre_guillemets(chemin), erreur.value());
+        chmod(copie.c_str(), 0755);
+        chemin = copie;
+    }
+
+    std::vector<std::string> args;
+    args.push_back(l.nom.value_or(fs::path(l.programme).filename().string()));
+    args.insert(args.end(), l.arguments.begin(), l.arguments.end());
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    Identite nobody{};
+    const Identite *qui = nullptr;
+    if (auto i = utilisateur_restreint(); i && l.restreint) {
+        nobody = *i;
+        qui = &nobody;
+    }
+    rlim_t processus = l.restreint ? plafond_processus(qui ? qui->uid : getuid()) : 0;
+
     int esclave = -1;
     if (utilise_terminal(l)) {
         int maitre;
         struct winsize taille = {24, 80, 0, 0};
         if (openpty(&maitre, &esclave, nullptr, nullptr, &taille) != 0)
-            echec("openpty");
-        terminal_.fd = hors_standard(maitre);
-        esclave = hors_standard(esclave);
-        // What the test writes is input, not something to read back.
+            echec("impossible d'ouvrir un pseudo-terminal");
+        terminal_.fd = hors_standard(maitre, "impossible d'ouvrir un pseudo-terminal");
+        esclave = hors_standard(esclave, "impossible d'ouvrir un pseudo-terminal");
+        non_bloquant(terminal_.fd);
+        // What the caller writes is input, not something to read back.
         struct termios t;
         tcgetattr(esclave, &t);
         t.c_lflag &= ~(ECHO | ECHONL);
         tcsetattr(esclave, TCSANOW, &t);
+        if (l.terminal_arrete) {
+            // Stopped by the slave's side, which only the slave's side can
+            // restart (Ctrl-Q from the program's input cannot).
+            tcflow(esclave, TCOOFF);
+            esclave_arrete_ = hors_standard(dup(esclave), "impossible d'ouvrir un pseudo-terminal");
+        }
     }
 
-    // The descriptor the child gets for one stream (-1: closed), and the
-    // test's side of it.
-    auto preparer = [&](Flux flux, bool lecture_par_programme, Flot *flot_test,
+    // The descriptor the child gets for one stream, and the caller's side.
+    constexpr int ferme = -1, comme_sortie = -2, herite = -3;
+    auto preparer = [&](Flux flux, bool lecture_par_programme, Flot *flot_appelant,
                         const char *nom_fichier) -> int {
         switch (flux) {
         case Flux::tube: {
@@ -195,46 +528,68 @@ Processus::Processus(const Lancement &l) : ramasser_orphelins_(l.ramasser_orphel
             tube(t);
             if (lecture_par_programme) {
                 entree_ = t[1];
+                non_bloquant(entree_);
                 return t[0];
             }
-            flot_test->fd = t[0];
+            flot_appelant->fd = t[0];
             return t[1];
         }
         case Flux::fichier: {
+            if (dossier_.empty())
+                dossier_ = dossier_temporaire();
             std::string p = dossier_ + "/" + nom_fichier;
+            const char *quoi = "impossible de créer un fichier temporaire";
             if (lecture_par_programme) {
                 std::ofstream(p, std::ios::binary) << l.contenu_entree;
-                return hors_standard(open(p.c_str(), O_RDONLY));
+                return hors_standard(open(p.c_str(), O_RDONLY), quoi);
             }
-            flot_test->chemin = p;
-            return hors_standard(open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+            flot_appelant->chemin = p;
+            return hors_standard(open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), quoi);
         }
         case Flux::nul:
-            return hors_standard(open("/dev/null", lecture_par_programme ? O_RDONLY : O_WRONLY));
+            return hors_standard(open("/dev/null", lecture_par_programme ? O_RDONLY : O_WRONLY),
+                                 "impossible d'ouvrir /dev/null");
         case Flux::ferme:
-            return -1;
+            return ferme;
         case Flux::terminal:
             return esclave;
         case Flux::sortie:
-            return -2; // set below, once stdout's descriptor exists
+            return comme_sortie; // set below, once stdout's descriptor exists
+        case Flux::herite:
+            return herite;
         }
-        return -1;
+        return ferme;
     };
     int fds[3] = {
         preparer(l.entree, true, nullptr, "entree"),
         preparer(l.sortie, false, &sortie_, "sortie"),
         preparer(l.erreur, false, &erreur_, "erreur"),
     };
-    bool erreur_sur_sortie = fds[2] == -2;
-    if (erreur_sur_sortie)
-        fds[2] = fds[1];
+    if (fds[2] == comme_sortie)
+        fds[2] = fds[1] == herite ? hors_standard(dup(1), "impossible de copier la sortie") : fds[1];
 
-    int rapport[2]; // carries errno from the child when exec fails
+    // The program's own side of its streams is the unprivileged user's, as
+    // a user's terminal and pipes are theirs (so it can reopen them).
+    if (qui)
+        for (int fd : {fds[0], fds[1], fds[2], esclave})
+            if (fd >= 0 && fchown(fd, qui->uid, qui->gid) != 0)
+                echec("impossible de confier un flux à l'utilisateur sans privilège");
+
+    int rapport[2]; // carries the failed step and errno from the child
     tube(rapport);
+    int canal_ecoute[2] = {-1, -1}; // carries seccomp's listener from the child
+    if (l.sigchld_differe &&
+        socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, canal_ecoute) != 0)
+        echec("impossible de créer une paire de sockets");
 
+    // What the caller's stdio still holds leaves before the program's output.
+    if (l.entree == Flux::herite || l.sortie == Flux::herite || l.erreur == Flux::herite)
+        std::fflush(nullptr);
+
+    pid_t parent = getpid();
     pid_ = fork();
     if (pid_ < 0)
-        echec("fork");
+        echec("impossible de créer un processus");
     if (pid_ == 0) {
         setpgid(0, 0);
         sigset_t aucun;
@@ -245,50 +600,91 @@ Processus::Processus(const Lancement &l) : ramasser_orphelins_(l.ramasser_orphel
         if (l.sigchld_ignore)
             signal(SIGCHLD, SIG_IGN);
         for (int n = 0; n < 3; n++) {
+            if (fds[n] == herite)
+                continue;
             if (fds[n] < 0)
                 close(n);
             else
                 dup2(fds[n], n); // the copy on 0-2 survives exec
         }
-        int erreur = 0;
-        if (l.fork_impossible && !interdire_fork())
-            erreur = errno;
-        else
+        for (int k = 0; k < l.pids_sautes; k++) {
+            pid_t saute = fork();
+            if (saute == 0)
+                _exit(0);
+            if (saute > 0)
+                waitpid(saute, nullptr, 0);
+        }
+        int message[2] = {0, 0};
+        if (l.restreint && !restreindre(qui, processus))
+            message[0] = restriction;
+        else if (l.fork_impossible && !interdire_fork())
+            message[0] = interdiction_fork;
+        else {
+            if (l.sigchld_differe)
+                ecouter_sigchld(canal_ecoute[1]);
+            // After the change of user, which clears it: the program ends
+            // with the thread that started it, whatever ends that thread.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent)
+                _exit(127);
             execve(chemin.c_str(), argv.data(), envp.data());
-        erreur = errno;
-        [[maybe_unused]] ssize_t n = write(rapport[1], &erreur, sizeof erreur);
+            message[0] = exec;
+        }
+        message[1] = errno;
+        [[maybe_unused]] ssize_t n = write(rapport[1], message, sizeof message);
         _exit(127);
     }
+    suivi().fins[pid_] = std::nullopt;
+    if (ramasseur_)
+        suivi().ramasseurs++;
+    place_ = prendre_place(pid_);
 
     // Only the child keeps the program's side of each stream.
     setpgid(pid_, pid_); // also from here, so it holds before any kill
-    for (int n = 0; n < (erreur_sur_sortie ? 2 : 3); n++)
-        if (fds[n] >= 0 && fds[n] != esclave)
+    for (int n = 0; n < 3; n++)
+        if (fds[n] >= 0 && fds[n] != esclave && (n < 2 || fds[n] != fds[1]))
             close(fds[n]);
     if (esclave >= 0)
         close(esclave);
     close(rapport[1]);
-    int erreur_exec = 0;
-    ssize_t n = read(rapport[0], &erreur_exec, sizeof erreur_exec);
+    if (l.sigchld_differe) {
+        close(canal_ecoute[1]);
+        ecoute_ = recevoir_ecoute(canal_ecoute[0]);
+        close(canal_ecoute[0]);
+        if (ecoute_ >= 0)
+            ecoutes()[ecoute_];
+    }
+    int message[2] = {0, 0};
+    ssize_t n = read(rapport[0], message, sizeof message);
     close(rapport[0]);
-    if (n == sizeof erreur_exec) {
-        errno = erreur_exec;
-        echec("starting " + chemin);
+    if (n == sizeof message) {
+        switch (message[0]) {
+        case restriction:
+            echec("impossible de restreindre " + entre_guillemets(chemin), message[1]);
+        case interdiction_fork:
+            echec("impossible d'interdire fork à " + entre_guillemets(chemin), message[1]);
+        default:
+            throw Inexecutable("impossible de lancer " + entre_guillemets(chemin) + insecable +
+                               ": " + raison(message[1]));
+        }
     }
     if (l.entree == Flux::terminal)
         entree_ = terminal_.fd;
 }
 
-Processus::~Processus()
+Processus::~Processus() { liberer(); }
+
+void Processus::liberer()
 {
     if (pid_ > 0) {
         kill(-pid_, SIGKILL);
-        kill(pid_, SIGKILL);
-        if (!code_) {
+        if (!fin_constatee()) {
+            kill(pid_, SIGKILL); // it may have left its group
             int statut;
-            waitpid(pid_, &statut, 0); // SIGKILL cannot be held off
+            while (waitpid(pid_, &statut, 0) < 0 && errno == EINTR) {
+            } // SIGKILL cannot be held off
         }
-        // Its children, orphaned now, came back to this process: reap them.
+        // Its children, orphaned now, may have come back to this process: reap them.
         auto fin = Horloge::now() + 5s;
         while (Horloge::now() < fin) {
             kill(-pid_, SIGKILL);
@@ -299,26 +695,64 @@ Processus::~Processus()
             if (r == 0)
                 std::this_thread::sleep_for(1ms);
         }
+        suivi().fins.erase(pid_);
+        if (ramasseur_)
+            suivi().ramasseurs--;
+        if (place_ >= 0) {
+            meneurs_vivants[place_] = false;
+            groupes_vivants[place_] = 0;
+        }
+        pid_ = -1;
     }
     if (entree_ >= 0 && entree_ != terminal_.fd)
         close(entree_);
-    for (Flot *f : {&sortie_, &erreur_, &terminal_})
+    entree_ = -1;
+    if (esclave_arrete_ >= 0)
+        close(esclave_arrete_);
+    esclave_arrete_ = -1;
+    if (ecoute_ >= 0) {
+        ecoutes().erase(ecoute_);
+        close(ecoute_);
+    }
+    ecoute_ = -1;
+    for (Flot *f : {&sortie_, &erreur_, &terminal_}) {
         if (f->fd >= 0)
             close(f->fd);
-    std::error_code ignore;
-    fs::remove_all(dossier_, ignore);
+        f->fd = -1;
+    }
+    if (!dossier_.empty()) {
+        std::error_code ignore;
+        fs::remove_all(dossier_, ignore);
+    }
 }
 
-void Processus::ecrire(std::string_view texte)
+bool Processus::ecrire(std::string_view texte, Duree limite)
 {
     if (entree_ < 0)
-        throw std::logic_error("stdin is neither a pipe nor a terminal");
-    while (!texte.empty()) {
+        throw std::logic_error("l'entrée du programme n'est ni un tube ni un terminal");
+    // A program that no longer reads must not end the caller with SIGPIPE:
+    // the signal is held while writing, and taken back if it came.
+    sigset_t tube_rompu, avant;
+    sigemptyset(&tube_rompu);
+    sigaddset(&tube_rompu, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &tube_rompu, &avant);
+    bool rompu = false;
+    auto fin = Horloge::now() + limite;
+    while (!texte.empty() && !rompu && Horloge::now() < fin) {
         ssize_t n = write(entree_, texte.data(), texte.size());
-        if (n < 0)
-            echec("write to the program's stdin");
-        texte.remove_prefix(static_cast<size_t>(n));
+        if (n >= 0)
+            texte.remove_prefix(static_cast<size_t>(n));
+        else if (errno == EAGAIN)
+            lire_disponible(1ms); // it may wait for us to read before it reads more
+        else if (errno != EINTR)
+            rompu = true; // EPIPE, or EIO on a terminal nobody holds
     }
+    if (rompu && !sigismember(&avant, SIGPIPE)) {
+        struct timespec aucune_attente = {0, 0};
+        sigtimedwait(&tube_rompu, nullptr, &aucune_attente);
+    }
+    pthread_sigmask(SIG_SETMASK, &avant, nullptr);
+    return texte.empty();
 }
 
 void Processus::fermer_entree()
@@ -344,6 +778,7 @@ Processus::Flot &Processus::flot(Canal canal)
 
 void Processus::lire_disponible(Duree attente)
 {
+    ramasser();
     std::vector<pollfd> attendus;
     std::vector<Flot *> flots;
     for (Flot *f : {&sortie_, &erreur_, &terminal_}) {
@@ -363,9 +798,10 @@ void Processus::lire_disponible(Duree attente)
             continue;
         char tampon[4096];
         ssize_t n = read(attendus[k].fd, tampon, sizeof tampon);
+        std::string &lu = flots[k]->lu;
         if (n > 0)
-            flots[k]->lu.append(tampon, static_cast<size_t>(n));
-        else if (n == 0 || errno != EINTR)
+            lu.append(tampon, std::min(static_cast<size_t>(n), garde_max_ - std::min(garde_max_, lu.size())));
+        else if (n == 0 || (errno != EINTR && errno != EAGAIN))
             flots[k]->fini = true; // EOF, or EIO once no terminal slave is left
     }
 }
@@ -403,35 +839,28 @@ std::string Processus::lire_tout(Canal canal, Duree limite)
     return canal == Canal::terminal ? normaliser_terminal(f.lu) : f.lu;
 }
 
-std::optional<int> Processus::attendre(Duree limite)
+std::optional<int> Processus::fin_constatee()
 {
-    auto fin = Horloge::now() + limite;
-    while (!code_) {
-        if (ramasser_orphelins_)
-            ramasser_orphelins();
-        int statut;
-        pid_t r = waitpid(pid_, &statut, WNOHANG);
-        if (r == pid_)
-            code_ = WIFEXITED(statut) ? WEXITSTATUS(statut) : -WTERMSIG(statut);
-        else if (Horloge::now() >= fin)
-            break;
-        else
-            lire_disponible(1ms); // keep the pipes drained meanwhile
-    }
+    if (code_ || pid_ <= 0)
+        return code_;
+    ramasser();
+    auto f = suivi().fins.find(pid_);
+    int statut;
+    if (f != suivi().fins.end() && f->second)
+        code_ = f->second;
+    else if (waitpid(pid_, &statut, WNOHANG) == pid_)
+        code_ = code_de(statut);
+    if (code_ && place_ >= 0)
+        meneurs_vivants[place_] = false;
     return code_;
 }
 
-void Processus::ramasser_orphelins()
+std::optional<int> Processus::attendre(Duree limite)
 {
-    // Look before reaping: the program itself is left to attendre.
-    siginfo_t info;
-    for (;;) {
-        info.si_pid = 0;
-        if (waitid(P_PGID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-            info.si_pid == 0 || info.si_pid == pid_)
-            return;
-        waitpid(info.si_pid, nullptr, 0);
-    }
+    auto fin = Horloge::now() + limite;
+    while (!fin_constatee() && Horloge::now() < fin)
+        lire_disponible(1ms); // keep the pipes drained meanwhile
+    return code_;
 }
 
 bool Processus::groupe_termine(Duree limite)
@@ -445,47 +874,120 @@ bool Processus::groupe_termine(Duree limite)
         if (r < 0 && kill(-pid_, 0) != 0)
             return true;
         if (r <= 0)
-            std::this_thread::sleep_for(1ms);
+            lire_disponible(1ms);
     }
     return false;
 }
 
+void Processus::arreter()
+{
+    if (pid_ <= 0)
+        return;
+    kill(-pid_, SIGKILL);
+    if (!fin_constatee()) {
+        kill(pid_, SIGKILL);
+        attendre(5s); // SIGKILL cannot be held off: only a sweep may be slower
+    }
+}
+
+void Processus::relancer_terminal()
+{
+    if (esclave_arrete_ < 0)
+        return;
+    tcflow(esclave_arrete_, TCOON);
+    // Without it, the program's end can be read on the master again.
+    close(esclave_arrete_);
+    esclave_arrete_ = -1;
+}
+
 Resultat executer(const Lancement &lancement, Duree limite)
 {
+    auto debut = Horloge::now();
     Processus p(lancement);
+    Resultat r;
+    r.pid = p.pid();
     if (lancement.entree == Flux::tube) {
-        p.ecrire(lancement.contenu_entree);
+        p.ecrire(lancement.contenu_entree, limite);
         p.fermer_entree();
     }
-    auto code = p.attendre(limite);
-    if (!code)
-        throw std::runtime_error(lancement.programme + " still running after the time limit");
-    Resultat r;
-    r.code = *code;
+    auto ecoule = std::chrono::duration_cast<Duree>(Horloge::now() - debut);
+    r.code = p.attendre(std::max(limite - ecoule, Duree(0)));
+    r.secondes = std::chrono::duration<double>(Horloge::now() - debut).count();
+    if (!r.code)
+        p.arreter(); // what it wrote so far is still read below
     // Children of the program may still hold the streams; bounded all the same.
-    r.sortie = lancement.sortie == Flux::tube || lancement.sortie == Flux::fichier
-                   ? p.lire_tout(Canal::sortie, 2s) : "";
-    r.erreur = lancement.erreur == Flux::tube || lancement.erreur == Flux::fichier
-                   ? p.lire_tout(Canal::erreur, 2s) : "";
-    r.terminal = utilise_terminal(lancement) ? p.lire_tout(Canal::terminal, 2s) : "";
+    if (lisible(lancement.sortie))
+        r.sortie = p.lire_tout(Canal::sortie, 1s);
+    if (lisible(lancement.erreur))
+        r.erreur = p.lire_tout(Canal::erreur, 1s);
+    if (utilise_terminal(lancement))
+        r.terminal = p.lire_tout(Canal::terminal, 1s);
     return r;
+}
+
+void adopter_les_orphelins(bool ramasser_aussitot)
+{
+    if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
+        echec("impossible d'adopter les orphelins (prctl)");
+    suivi().toujours = ramasser_aussitot;
+}
+
+void toujours_restreindre() { suivi().tous_restreints = true; }
+
+void arreter_tout() noexcept
+{
+    for (int k = 0; k < nb_places; k++) {
+        pid_t groupe = groupes_vivants[k];
+        if (groupe <= 0)
+            continue;
+        kill(-groupe, SIGKILL);
+        if (meneurs_vivants[k])
+            kill(groupe, SIGKILL);
+    }
+}
+
+std::optional<Identite> utilisateur_restreint()
+{
+    if (geteuid() != 0)
+        return std::nullopt;
+    static const Identite nobody = [] {
+        Identite i = {65534, 65534};
+        if (const passwd *p = getpwnam("nobody"))
+            i = {p->pw_uid, p->pw_gid};
+        return i;
+    }();
+    return nobody;
 }
 
 std::optional<EtatProc> lire_stat(pid_t pid)
 {
-    std::string stat = contenu_fichier("/proc/" + std::to_string(pid) + "/stat");
-    // The command name may hold blanks and parentheses: fields start after the last ')'.
-    auto fin_nom = stat.rfind(')');
-    if (fin_nom == std::string::npos)
-        return std::nullopt;
-    std::istringstream champs(stat.substr(fin_nom + 1));
     EtatProc e{};
-    if (!(champs >> e.etat >> e.parent))
+    auto champs = champs_stat(pid, &e.nom);
+    // state(3) ppid(4) pgrp(5) ... starttime(22)
+    if (champs.size() < 20 || champs[0].size() != 1)
         return std::nullopt;
-    auto debut_nom = stat.find('(');
-    if (debut_nom != std::string::npos && debut_nom < fin_nom)
-        e.nom = stat.substr(debut_nom + 1, fin_nom - debut_nom - 1);
+    e.etat = champs[0][0];
+    e.parent = static_cast<pid_t>(std::atoi(champs[1].c_str()));
+    e.groupe = static_cast<pid_t>(std::atoi(champs[2].c_str()));
+    e.depart = std::strtoull(champs[19].c_str(), nullptr, 10);
     return e;
+}
+
+std::optional<Appel> appel_en_cours(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/syscall");
+    std::string premier;
+    if (!(f >> premier))
+        return std::nullopt;
+    if (premier == "running")
+        return Appel{-1, 0};
+    Appel a{std::strtol(premier.c_str(), nullptr, 10), 0};
+    std::string argument;
+    if (a.numero >= 0 && f >> argument)
+        a.premier_argument = std::strtol(argument.c_str(), nullptr, 16);
+    else
+        a.numero = -1;
+    return a;
 }
 
 std::vector<Enfant> enfants_de(pid_t parent)
@@ -504,6 +1006,16 @@ std::vector<Enfant> enfants_de(pid_t parent)
     return enfants;
 }
 
+namespace {
+bool enfant_vivant(pid_t parent)
+{
+    for (const auto &e : enfants_de(parent))
+        if (e.etat.etat != 'Z')
+            return true;
+    return false;
+}
+} // namespace
+
 std::vector<std::string> arguments_de(pid_t pid)
 {
     std::string brut = contenu_fichier("/proc/" + std::to_string(pid) + "/cmdline");
@@ -519,21 +1031,22 @@ std::vector<std::string> arguments_de(pid_t pid)
 bool attendre_que(const std::function<bool()> &condition, Duree limite)
 {
     auto fin = Horloge::now() + limite;
-    while (!condition()) {
+    for (;;) {
+        ramasser();
+        if (condition())
+            return true;
         if (Horloge::now() >= fin)
             return false;
         std::this_thread::sleep_for(1ms);
     }
-    return true;
 }
 
 bool echec_fork_possible()
 {
     static std::optional<bool> reponse;
     if (!reponse) {
-        preparer_processus_de_test();
-        pid_t essai = fork();
-        if (essai == 0) {
+        pid_t sonde = fork();
+        if (sonde == 0) {
             // The same restriction a program gets, then a fork of our own.
             if (!interdire_fork())
                 _exit(2);
@@ -547,8 +1060,9 @@ bool echec_fork_possible()
             _exit(errno == EAGAIN ? 0 : 1);
         }
         int statut = 0;
-        waitpid(essai, &statut, 0);
-        reponse = WIFEXITED(statut) && WEXITSTATUS(statut) == 0;
+        while (sonde > 0 && waitpid(sonde, &statut, 0) < 0 && errno == EINTR) {
+        }
+        reponse = sonde > 0 && WIFEXITED(statut) && WEXITSTATUS(statut) == 0;
     }
     return *reponse;
 }
@@ -561,4 +1075,4 @@ pid_t pid_dans(std::string_view texte, std::string_view prefixe)
     return static_cast<pid_t>(std::atoi(std::string(texte.substr(pos + prefixe.size())).c_str()));
 }
 
-} // namespace essai
+} // namespace lancement

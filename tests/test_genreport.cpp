@@ -4,9 +4,9 @@
 #include <regex>
 #include <unistd.h>
 
-#include "lancement.h"
+#include "essai.h"
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "lancement.h"
+#include "essai.h"
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "lancement.h"
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 

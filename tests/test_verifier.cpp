@@ -2,16 +2,19 @@
 // exercise of exercices/liste, the teacher's solution and every program in
 // variantes/ (right, by another technique) pass; the unmodified program the
 // exercise starts from fails; every program in erreurs/ (a mistake students
-// make) fails on the criterion its first line names.
+// make) fails on the criterion its first line names. However verifier is
+// interrupted, nothing of the student's outlives it, nor its folder.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "lancement.h"
 
-using namespace essai;
+using namespace lancement;
 namespace fs = std::filesystem;
 
 namespace {
@@ -19,7 +22,7 @@ namespace {
 struct Cas {
     std::string exercice;
     std::string programme; // built program or source
-    std::string critere;   // empty: must pass; "*": must fail; else the criterion it fails
+    std::string critere;   // empty: must pass; else the criterion it fails first
 };
 
 void PrintTo(const Cas &c, std::ostream *os) { *os << c.exercice << " " << c.programme; }
@@ -57,9 +60,15 @@ std::vector<Cas> tous_les_cas()
             for (const auto &f : fs::directory_iterator(dossier))
                 sources.push_back(f.path());
             std::sort(sources.begin(), sources.end());
-            for (const auto &s : sources)
-                cas.push_back({nom, s.string(),
+            // Built by the tests' CMakeLists, beside the other programs; a
+            // text (a prediction) is given as it is.
+            for (const auto &s : sources) {
+                bool source = s.extension() == ".c" || s.extension() == ".cpp";
+                cas.push_back({nom,
+                               source ? (fs::path(PROGRAMMES_ELEVES) / nom / sorte / s.stem()).string()
+                                      : s.string(),
                                std::string(sorte) == "erreurs" ? critere_annonce(s) : ""});
+            }
         }
     }
     return cas;
@@ -72,11 +81,16 @@ class Exercise : public testing::TestWithParam<Cas> {};
 TEST_P(Exercise, JudgesTheStudentsProgramRight)
 {
     const Cas &c = GetParam();
-    auto r = verifier({c.exercice, c.programme});
     if (c.critere.empty()) {
+        auto r = verifier({c.exercice, c.programme});
         EXPECT_EQ(r.code, 0) << r.sortie << r.erreur;
         EXPECT_EQ(r.sortie.find("ÉCHEC"), std::string::npos) << r.sortie;
     } else {
+        // A program's first failure is the one named: the criteria before it
+        // hold. A prediction (a text) may be wrong on more than one count.
+        bool texte = fs::path(c.programme).extension() == ".txt";
+        auto r = texte ? verifier({c.exercice, c.programme})
+                       : verifier({"--premier-echec", c.exercice, c.programme});
         EXPECT_EQ(r.code, 1) << r.sortie << r.erreur;
         EXPECT_NE(r.sortie.find("  ÉCHEC  " + c.critere), std::string::npos) << r.sortie;
     }
@@ -115,4 +129,52 @@ TEST(Verifier, SaysWhatItIsAskedWrong)
 {
     EXPECT_EQ(verifier({"nulle-part", CHEMIN_GENREPORT}).code, 2);
     EXPECT_EQ(verifier({"ordre", "/nulle/part"}).code, 2);
+    EXPECT_EQ(verifier({"--list", "ordre"}).code, 2);
+    auto aide = verifier({"--help"});
+    EXPECT_EQ(aide.code, 0);
+    EXPECT_NE(aide.sortie.find("verifier --list"), std::string::npos) << aide.sortie;
+}
+
+// A student's program that leaves processes behind it, one of them in a
+// session of its own, all waiting forever.
+TEST(Verifier, InterruptedOrKilledItLeavesNoProcessAndNoFolder)
+{
+    auto tenaces = [] {
+        std::vector<pid_t> vus;
+        for (const auto &e : fs::directory_iterator("/proc")) {
+            std::string nom = e.path().filename().string();
+            if (nom.find_first_not_of("0123456789") != std::string::npos)
+                continue;
+            auto etat = lire_stat(std::stoi(nom));
+            if (etat && etat->nom == "tenace")
+                vus.push_back(std::stoi(nom));
+        }
+        return vus;
+    };
+    std::string modele = (fs::temp_directory_path() / "essai-verifier-XXXXXX").string();
+    ASSERT_NE(mkdtemp(modele.data()), nullptr);
+    const fs::path dossier = modele;
+    // Removed however the test ends.
+    std::unique_ptr<const fs::path, void (*)(const fs::path *)> enlever(
+        &dossier, [](const fs::path *d) { fs::remove_all(*d); });
+    fs::permissions(dossier, fs::perms::all | fs::perms::sticky_bit); // as /tmp is
+    for (int signal : {SIGINT, SIGKILL}) {
+        {
+            Processus p({.programme = CHEMIN_VERIFIER,
+                         .arguments = {"sans-zombie", SOURCE_TENACE},
+                         .environnement = {{"TMPDIR", dossier.string()}}});
+            ASSERT_TRUE(attendre_que([&] { return tenaces().size() >= 3; }, 30s))
+                << p.lire_tout(Canal::sortie, 0ms);
+            ASSERT_FALSE(fs::is_empty(dossier)) << "verifier works in TMPDIR";
+            // Ctrl-C reaches the terminal's foreground group; SIGKILL, verifier alone.
+            kill(signal == SIGINT ? -p.pid() : p.pid(), signal);
+            EXPECT_EQ(p.attendre(10s), -signal);
+            // After SIGKILL, verifier's other half is still cleaning up.
+            EXPECT_TRUE(p.groupe_termine(10s));
+        }
+        EXPECT_TRUE(attendre_que([&] { return tenaces().empty(); }, 10s))
+            << "after signal " << signal << ", still running: " << tenaces().size();
+        EXPECT_TRUE(attendre_que([&] { return fs::is_empty(dossier); }, 10s))
+            << "after signal " << signal << ", verifier's folder is left in " << dossier;
+    }
 }

@@ -8,7 +8,7 @@
 #include "lancement.h"
 #include "marche.h"
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 

@@ -1,16 +1,9 @@
 // avant-exec: handover that says so before it becomes cupcounter
 #include "exercice.h"
 
-#include <csignal>
-#include <cstdio>
-#include <map>
-#include <regex>
-#include <set>
-#include <thread>
-
 namespace exercices {
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 
@@ -21,7 +14,7 @@ Verdict annonce_puis_cupcounter(const Contexte &c, Flux sortie)
     Canal canal = sortie == Flux::terminal ? Canal::terminal : Canal::sortie;
     std::string lu = p.lire_jusqu_a(canal, "cup number 0\n", 3s);
     std::string pid = nombre(p.pid());
-    std::string attendu = "handover (pid " + pid + ") passe la main \xC3\xA0 cupcounter\n" +
+    std::string attendu = "handover (pid " + pid + ") passe la main à cupcounter\n" +
                           "pid : " + pid + ", cup number 0\n";
     return octets(lu, attendu);
 }
@@ -39,14 +32,11 @@ Exercice exercice_avant_exec()
         {"dans un fichier, de même", [](const Contexte &c) {
              return annonce_puis_cupcounter(c, Flux::fichier);
          }},
-        {"sans cupcounter dans PATH, « Echec execvp : No such file or directory » et le code 2",
-         [](const Contexte &c) {
-             auto r = executer_borne({.programme = c.programme,
-                                      .environnement = {{"PATH", "/nulle-part"}}});
-             if (r.erreur != "Echec execvp : No such file or directory\n" || r.code != 2)
-                 return echoue(fin(r) + ", erreur « " +
-                               montrer(r.erreur) + " »");
-             return tenu();
+        {"sans cupcounter dans PATH, « Echec execvp : No such file or directory » et le "
+         "code 2", [](const Contexte &c) {
+             auto r = executer({.programme = c.programme,
+                                .environnement = {{"PATH", "/nulle-part"}}}, 3s);
+             return code_et_erreur(r, 2, "Echec execvp : No such file or directory\n");
          }},
     }};
 }

@@ -1,8 +1,13 @@
-// course: N walkers at once, reaped as they end
+// course: N walkers at once, each reaped and announced as it ends.
+//
+// Two races, watched from /proc as they run. In the first (3 walkers),
+// walker 1 is held stopped (SIGSTOP) until the others have ended, so that a
+// launcher that waits in launch order shows its zombies, and one that writes
+// its lines only at the end shows it too. In the second (4 walkers, other
+// steps), walker 2 is killed, and course must say so and end with 1.
 #include "exercice.h"
 
 #include <csignal>
-#include <cstdio>
 #include <map>
 #include <regex>
 #include <set>
@@ -10,155 +15,283 @@
 
 namespace exercices {
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 
-constexpr int nb_marcheurs = 3;
-// About a third of a second a walker on this suite's machines.
-constexpr const char *nb_pas = "40000000";
+// How long a walker may stay a zombie, or wait for its line, once it has ended.
+constexpr double delai_max = 0.5;
 
-// One race, watched from /proc: walker 1 is held stopped until the others
-// have ended, so that a launcher that waits in launch order shows its zombies.
 struct Course {
-    bool tous_vivants = false;     // the N walkers alive together, children of course
-    std::string zombie;            // evidence of a walker left a zombie too long
+    int n = 0;
+    std::string pas;
+    bool observee = false;       // the N walkers were seen alive together
+    std::string faute_lancement; // the walkers are not what the statement says
+    std::string zombie;          // a walker left a zombie too long
+    std::string ligne;           // a line that came too late, or too soon
+    std::string doute_zombie, doute_ligne; // why a time could not be judged
+    std::string doute_code; // why the killed walker's case could not be played
     std::map<int, pid_t> marcheurs; // number -> pid, as seen in /proc
     std::optional<int> code;
     std::string sortie;
-    std::vector<pid_t> restes; // walkers still in the process table after course
 };
 
-Course observer_course(const Contexte &c)
+std::string lancement(int n, const std::string &pas)
 {
-    static std::map<std::string, Course> deja_vues;
-    if (auto vue = deja_vues.find(c.programme); vue != deja_vues.end())
-        return vue->second;
+    return "course " + nombre(n) + " " + pas;
+}
 
-    Course o;
-    Processus p({.programme = c.programme,
-                 .arguments = {nombre(nb_marcheurs), nb_pas},
-                 .environnement = {{"PATH", chemin_avec(c.dossier_bin)}}});
-    auto marcheurs_vivants = [&] {
-        std::map<int, pid_t> vus;
-        for (const auto &e : enfants_de(p.pid())) {
-            auto args = arguments_de(e.pid);
-            if (e.etat.etat != 'Z' && args.size() == 3 &&
-                (e.etat.nom == "rightwalker" || e.etat.nom == "leftwalker"))
-                vus[std::atoi(args[1].c_str())] = e.pid;
+// The walkers alive right now, children of course, by number, and what is
+// wrong with them (name, arguments).
+std::map<int, pid_t> marcheurs_vivants(pid_t course, const std::string &pas, std::string &faute)
+{
+    std::map<int, pid_t> vus;
+    for (const auto &e : enfants_de(course)) {
+        if (e.etat.etat == 'Z' || (e.etat.nom != "rightwalker" && e.etat.nom != "leftwalker"))
+            continue; // between fork and exec, or gone
+        auto args = arguments_de(e.pid);
+        if (args.empty())
+            continue; // its exec is not over: the arguments come a moment later
+        int numero = args.size() > 1 ? std::atoi(args[1].c_str()) : 0;
+        std::string attendu = numero % 2 ? "rightwalker" : "leftwalker";
+        std::vector<std::string> attendus = {attendu, nombre(numero), pas};
+        if (args != attendus) {
+            std::string vus_texte;
+            for (const auto &a : args)
+                vus_texte += (vus_texte.empty() ? "" : " ") + a;
+            std::string attendus_texte = attendu + " " + nombre(numero) + " " + pas;
+            faute = "le pid " + nombre(e.pid) + " est « " + e.etat.nom + " » lancé avec " +
+                    cite(vus_texte) + ", attendu « " + attendus_texte + " »";
         }
-        return vus;
-    };
-    o.tous_vivants = attendre_que([&] {
-        o.marcheurs = marcheurs_vivants();
-        return o.marcheurs.size() == nb_marcheurs;
-    }, 3s);
+        vus[numero] = e.pid;
+    }
+    return vus;
+}
 
-    pid_t premier = o.marcheurs.count(1) ? o.marcheurs[1] : -1;
-    if (premier > 0) {
-        kill(premier, SIGSTOP);
-        // The others end; none may stay a zombie more than half a second.
-        std::map<pid_t, Horloge::time_point> zombie_depuis;
-        auto fin = Horloge::now() + 10s;
-        while (Horloge::now() < fin && o.zombie.empty()) {
-            bool autres_partis = true;
+// Whether walker numero has been announced, its line well formed or not.
+bool annonce(const std::string &sortie, int numero)
+{
+    return sortie.find("marcheur " + nombre(numero) + " (") != std::string::npos;
+}
+
+Course courir(const Contexte &c, int n, const std::string &pas, int arrete, int tue)
+{
+    Course o;
+    o.n = n;
+    o.pas = pas;
+    Processus p({.programme = c.programme, .arguments = {nombre(n), pas},
+                 .environnement = {{"PATH", chemin_avec(c.dossier_bin)}}});
+    std::size_t plus_vus = 0;
+    o.observee = attendre_que([&] {
+        o.marcheurs = marcheurs_vivants(p.pid(), pas, o.faute_lancement);
+        plus_vus = std::max(plus_vus, o.marcheurs.size());
+        return static_cast<int>(o.marcheurs.size()) == n || p.attendre(0ms);
+    }, 5s) && static_cast<int>(o.marcheurs.size()) == n;
+    if (!o.observee) {
+        o.faute_lancement = "vus ensemble dans /proc, fils de course : " +
+                            nombre(static_cast<long>(plus_vus)) + " marcheur" +
+                            (plus_vus > 1 ? "s" : "") + " sur " + nombre(n);
+        o.code = p.attendre(0ms);
+        return o;
+    }
+
+    if (tue > 0) {
+        // Held first, so that it cannot end on its own before the signal.
+        pid_t victime = o.marcheurs[tue];
+        kill(victime, SIGSTOP);
+        if (attendre_que([&] {
+                auto e = lire_stat(victime);
+                return !e || e->etat == 'T' || e->etat == 'Z';
+            }, 2s) && lire_stat(victime) && lire_stat(victime)->etat == 'T') {
+            kill(victime, SIGTERM);
+            kill(victime, SIGCONT);
+        } else {
+            o.doute_code = "le marcheur " + nombre(tue) + " a fini avant d'avoir pu être tué";
+        }
+    }
+    pid_t retenu = arrete > 0 ? o.marcheurs[arrete] : -1;
+    if (retenu > 0) {
+        kill(retenu, SIGSTOP);
+        // The others end: each must be reaped, and announced, at once.
+        Veille veille;
+        std::map<int, Horloge::time_point> fin_de;
+        std::set<int> recueilli_tard, annonce_vue; // judged already
+        auto limite = Horloge::now() + 20s;
+        while (Horloge::now() < limite && o.zombie.empty() && o.ligne.empty()) {
+            veille.regarder();
+            o.sortie = p.lire_jusqu_a(Canal::sortie, "\n\n\n", 1ms); // just what has come
+            if (annonce(o.sortie, arrete)) {
+                o.ligne = "le marcheur " + nombre(arrete) + " (pid " + nombre(retenu) +
+                          ") est annoncé terminé alors qu'il est seulement arrêté (SIGSTOP, "
+                          "état T dans /proc/" + nombre(retenu) + "/stat)";
+                break;
+            }
+            bool tous = true;
             for (auto [numero, pid] : o.marcheurs) {
-                if (numero == 1)
+                if (numero == arrete)
                     continue;
                 auto e = lire_stat(pid);
-                if (!e || e->parent != p.pid())
-                    continue; // reaped
-                autres_partis = false;
-                if (e->etat != 'Z')
+                bool recueilli = !e || e->parent != p.pid();
+                if (!recueilli && e->etat != 'Z') {
+                    tous = false;
                     continue;
-                auto depuis = zombie_depuis.emplace(pid, Horloge::now()).first->second;
-                if (Horloge::now() - depuis > 500ms)
-                    o.zombie = "le marcheur " + nombre(numero) + " (pid " + nombre(pid) +
-                               ") est resté zombie plus de 0,5 s pendant que le marcheur 1 "
-                               "était arrêté (état Z dans /proc/" + nombre(pid) + "/stat)";
+                }
+                // Each time is judged once its event has come, or once it
+                // is surely too late.
+                auto depuis = fin_de.emplace(numero, Horloge::now()).first->second;
+                double attente = secondes(Horloge::now() - depuis);
+                auto jugement = veille.juger(attente, delai_max);
+                if (!recueilli) {
+                    tous = false;
+                    if (jugement == Verdict::echoue)
+                        o.zombie = "le marcheur " + nombre(numero) + " (pid " + nombre(pid) +
+                                   ") est resté zombie plus de " + en_secondes(attente) +
+                                   " pendant que le marcheur " + nombre(arrete) + " était "
+                                   "arrêté (état Z dans /proc/" + nombre(pid) + "/stat)";
+                } else if (recueilli_tard.insert(numero).second &&
+                           jugement == Verdict::impossible) {
+                    o.doute_zombie = "un marcheur a été recueilli " + en_secondes(attente) +
+                              " après sa fin, et " + veille.doute();
+                }
+                if (!annonce(o.sortie, numero)) {
+                    tous = false;
+                    if (jugement == Verdict::echoue)
+                        o.ligne = "le marcheur " + nombre(numero) + " a fini, mais sa ligne "
+                                  "n'avait pas paru " + en_secondes(attente) + " plus tard "
+                                  "(pendant que le marcheur " + nombre(arrete) + " était "
+                                  "arrêté)";
+                } else if (annonce_vue.insert(numero).second &&
+                           jugement == Verdict::impossible) {
+                    o.doute_ligne = "la ligne d'un marcheur a paru " + en_secondes(attente) +
+                              " après sa fin, et " + veille.doute();
+                }
             }
-            if (autres_partis)
+            if (tous)
                 break;
-            std::this_thread::sleep_for(5ms);
         }
-        kill(premier, SIGCONT);
+        kill(retenu, SIGCONT);
     }
-    o.code = p.attendre(10s);
+    o.code = p.attendre(20s);
     o.sortie = p.lire_tout(Canal::sortie, 1s);
-    // Walkers course left unreaped came back to us, a subreaper: still there.
-    for (auto [numero, pid] : o.marcheurs)
-        if (lire_stat(pid))
-            o.restes.push_back(pid);
-    deja_vues[c.programme] = o;
     return o;
+}
+
+// The two races, once a program.
+const Course &course_arretee(const Contexte &c)
+{
+    static std::map<std::string, Course> vues;
+    if (auto v = vues.find(c.programme); v != vues.end())
+        return v->second;
+    c.avancer(lancement(3, "20000000") + ", le marcheur 1 arrêté");
+    return vues[c.programme] = courir(c, 3, "20000000", 1, 0);
+}
+
+const Course &course_tuee(const Contexte &c)
+{
+    static std::map<std::string, Course> vues;
+    if (auto v = vues.find(c.programme); v != vues.end())
+        return v->second;
+    c.avancer(lancement(4, "10000000") + ", le marcheur 2 tué");
+    return vues[c.programme] = courir(c, 4, "10000000", 0, 2);
+}
+
+const std::string pas_observee =
+    "pas observable : les marcheurs ne vivaient pas tous ensemble (premier critère)";
+
+// The lines « \nmarcheur K (pid P) terminé, code C » of a race, or what is
+// wrong with them.
+std::string lignes_fausses(const Course &o, const std::map<int, int> &codes)
+{
+    static const std::regex ligne("\nmarcheur (\\d{1,4}) \\(pid (\\d{1,9})\\) terminé, "
+                                  "code (\\d{1,3})(?=\n)");
+    std::map<int, int> fois;
+    for (std::sregex_iterator m(o.sortie.begin(), o.sortie.end(), ligne), fin; m != fin; ++m) {
+        int numero = std::stoi((*m)[1]);
+        fois[numero]++;
+        auto vu = o.marcheurs.find(numero);
+        int code = codes.count(numero) ? codes.at(numero) : 0;
+        if (vu == o.marcheurs.end() || vu->second != std::stoi((*m)[2]) ||
+            std::stoi((*m)[3]) != code)
+            return lancement(o.n, o.pas) + " : " + cite((*m)[0].str()) + ", attendu le pid " +
+                   (vu == o.marcheurs.end() ? "?" : nombre(vu->second)) +
+                   " vu dans /proc et le code " + nombre(code);
+    }
+    for (int k = 1; k <= o.n; k++)
+        if (fois[k] != 1)
+            return lancement(o.n, o.pas) + " : le marcheur " + nombre(k) + " est annoncé " +
+                   nombre(fois[k]) + " fois ; sortie " + cite(o.sortie);
+    if (!o.sortie.ends_with("\n") || o.sortie.ends_with("\n\n"))
+        return lancement(o.n, o.pas) + " : la sortie ne finit pas par un seul saut de ligne "
+               "après la dernière ligne ; sortie " + cite(o.sortie);
+    return "";
 }
 
 } // namespace
 
 Exercice exercice_course()
 {
-    const std::string n = nombre(nb_marcheurs);
     return {"course", "rightwalker et leftwalker",
             "course N PAS lance N marcheurs et recueille chacun dès qu'il finit", {
-        {"les " + n + " marcheurs vivent en même temps, fils de course", [](const Contexte &c) {
-             auto o = observer_course(c);
-             if (!o.tous_vivants)
-                 return echoue("vus ensemble dans /proc : " + nombre(o.marcheurs.size()) +
-                               " marcheur(s)");
+        {"course N PAS lance les N marcheurs à la fois, fils de course : rightwalker pour les "
+         "numéros impairs, leftwalker pour les pairs, chacun avec son numéro et PAS",
+         [](const Contexte &c) {
+             for (const Course *o : {&course_arretee(c), &course_tuee(c)})
+                 if (!o->faute_lancement.empty())
+                     return echoue(lancement(o->n, o->pas) + " : " + o->faute_lancement);
              return tenu();
          }},
         {"chaque marcheur est recueilli dès qu'il finit, pas dans l'ordre de lancement",
          [](const Contexte &c) {
-             auto o = observer_course(c);
-             if (!o.tous_vivants)
-                 return echoue("la course n'a pas pu être observée");
+             const auto &o = course_arretee(c);
+             if (!o.observee)
+                 return echoue(pas_observee);
              if (!o.zombie.empty())
                  return echoue(o.zombie);
+             if (!o.doute_zombie.empty())
+                 return impossible(o.doute_zombie);
              return tenu();
          }},
-        {"aucun zombie ne reste quand course finit, et son code est 0", [](const Contexte &c) {
-             auto o = observer_course(c);
-             if (!o.code)
-                 return echoue("course toujours en cours après 10 s");
-             if (!o.restes.empty())
-                 return echoue("le pid " + nombre(o.restes.front()) +
-                               " est resté dans la table des processus");
-             if (*o.code != 0)
-                 return echoue("code " + nombre(*o.code));
-             return tenu();
-         }},
-        {"chaque marcheur est annoncé une fois, avec son numéro et son pid, code 0",
+        {"la ligne de chaque marcheur paraît dès qu'il a fini, pas avant, pas à la fin",
          [](const Contexte &c) {
-             auto o = observer_course(c);
-             static const std::regex ligne(
-                 "\nmarcheur (\\d+) \\(pid (\\d+)\\) termin\xC3\xA9, code (\\d+)");
-             std::map<int, int> fois;
-             for (std::sregex_iterator m(o.sortie.begin(), o.sortie.end(), ligne), fin; m != fin;
-                  ++m) {
-                 int numero = std::stoi((*m)[1]);
-                 fois[numero]++;
-                 if (!o.marcheurs.count(numero) || o.marcheurs[numero] != std::stoi((*m)[2]) ||
-                     (*m)[3] != "0")
-                     return echoue("« " + montrer((*m)[0].str()) + " » ne répond pas au pid vu "
-                                   "dans /proc (" + nombre(o.marcheurs[numero]) + ")");
-             }
-             for (int k = 1; k <= nb_marcheurs; k++)
-                 if (fois[k] != 1)
-                     return echoue("le marcheur " + nombre(k) + " est annoncé " +
-                                   nombre(fois[k]) + " fois ; sortie « " + montrer(o.sortie) +
-                                   " »");
-             if (!o.sortie.ends_with("\n"))
-                 return echoue("pas de saut de ligne final");
+             const auto &o = course_arretee(c);
+             if (!o.observee)
+                 return echoue(pas_observee);
+             if (!o.ligne.empty())
+                 return echoue(o.ligne);
+             if (!o.doute_ligne.empty())
+                 return impossible(o.doute_ligne);
              return tenu();
          }},
-        {"les rapports des marcheurs sont là aussi", [](const Contexte &c) {
-             auto o = observer_course(c);
-             static const std::regex rapport(
-                 "\n( {51}EST|OUEST) Explorateur \\d+ : position finale = -?\\d+");
-             auto vus = std::distance(
-                 std::sregex_iterator(o.sortie.begin(), o.sortie.end(), rapport), {});
-             if (vus != nb_marcheurs)
-                 return echoue(nombre(vus) + " rapport(s) ; sortie « " + montrer(o.sortie) + " »");
+        {"chaque marcheur est annoncé une fois, « \\nmarcheur K (pid P) terminé, code C », "
+         "puis un saut de ligne final", [](const Contexte &c) {
+             const auto &o = course_arretee(c);
+             if (!o.observee)
+                 return echoue(pas_observee);
+             if (auto faux = lignes_fausses(o, {}); !faux.empty())
+                 return echoue(faux);
+             return tenu();
+         }},
+        {"course finit avec 0 si tous les marcheurs finissent avec 0, avec 1 sinon ; un "
+         "marcheur tué par SIGTERM est annoncé avec le code 143 (128 + 15)",
+         [](const Contexte &c) {
+             const auto &bonne = course_arretee(c);
+             if (!bonne.observee)
+                 return echoue(pas_observee);
+             if (bonne.code != 0)
+                 return echoue(lancement(bonne.n, bonne.pas) + ", tous les marcheurs finissant "
+                               "avec 0 : " + (bonne.code ? fin(*bonne.code) : "toujours en "
+                               "cours après 20 s") + ", attendu le code 0");
+             const auto &o = course_tuee(c);
+             if (!o.observee)
+                 return echoue(pas_observee);
+             if (!o.doute_code.empty())
+                 return impossible(o.doute_code);
+             if (o.code != 1)
+                 return echoue(lancement(o.n, o.pas) + ", le marcheur 2 tué par SIGTERM : " +
+                               (o.code ? fin(*o.code) : "toujours en cours après 20 s") +
+                               ", attendu le code 1");
+             if (auto faux = lignes_fausses(o, {{2, 143}}); !faux.empty())
+                 return echoue(faux);
              return tenu();
          }},
     }};

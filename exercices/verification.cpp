@@ -1,0 +1,324 @@
+#include "verification.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "garde.h"
+#include "lancement.h"
+
+namespace fs = std::filesystem;
+
+namespace exercices {
+namespace {
+
+const std::string insecable = "\u00a0";
+constexpr std::size_t largeur = 80;
+
+// The suite's programs an exercise may run through PATH.
+const char *const programmes_de_la_suite[] = {
+    "genreport", "keyhold1", "keyhold2", "cupcounter", "handover",
+    "rightwalker", "leftwalker", "registres", "linefit", "stopclock"};
+
+// Columns a text takes: one a character (UTF-8 continuation bytes take none).
+std::size_t colonnes(std::string_view texte)
+{
+    std::size_t n = 0;
+    for (unsigned char c : texte)
+        n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// The first bytes of texte that take at most n columns.
+std::size_t octets_pour(std::string_view texte, std::size_t n)
+{
+    std::size_t octets = 0, vus = 0;
+    while (octets < texte.size()) {
+        if ((static_cast<unsigned char>(texte[octets]) & 0xC0) != 0x80) {
+            if (vus == n)
+                break;
+            vus++;
+        }
+        octets++;
+    }
+    return octets;
+}
+
+// Gives a file or folder to the unprivileged user, when there is one.
+void confier(const fs::path &chemin)
+{
+    if (auto qui = lancement::utilisateur_restreint())
+        if (chown(chemin.c_str(), qui->uid, qui->gid) != 0)
+            throw std::runtime_error("impossible de confier " + chemin.string() +
+                                     " à l'utilisateur sans privilège");
+}
+
+// Where the failure report's source is: beside an installed verifier, or in
+// the source tree it was built from.
+fs::path dossier_echec(const fs::path &dossier_bin)
+{
+    fs::path installe = dossier_bin / "../share/processus-en-direct/common";
+    if (fs::exists(installe / "signaler_echec.cpp"))
+        return installe;
+    return DOSSIER_ECHEC;
+}
+
+// One compiler command, its messages going straight to the student.
+bool compiler_une(std::vector<std::string> commande)
+{
+    std::string programme = commande.front();
+    commande.erase(commande.begin());
+    auto r = lancement::executer({.programme = programme, .arguments = commande,
+                              .entree = lancement::Flux::nul, .sortie = lancement::Flux::herite,
+                              .erreur = lancement::Flux::herite, .restreint = true},
+                             120s);
+    if (!r.code)
+        std::printf("La compilation a duré plus de 120 s\u00a0: elle a été arrêtée.\n");
+    return r.code == 0;
+}
+
+// The suite's programs, copied where the unprivileged user can run them
+// (an installed verifier's folder is reachable, a build tree may not be).
+fs::path programmes_accessibles(const fs::path &dossier_bin, const fs::path &dossier)
+{
+    if (!lancement::utilisateur_restreint())
+        return dossier_bin;
+    fs::path bin = dossier / "bin";
+    if (fs::create_directory(bin)) {
+        for (const char *p : programmes_de_la_suite)
+            if (fs::exists(dossier_bin / p))
+                fs::copy_file(dossier_bin / p, bin / p);
+    }
+    return bin;
+}
+
+void ecrire(const std::string &texte)
+{
+    std::fputs(texte.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+const char *marque(Verdict::Sorte sorte)
+{
+    switch (sorte) {
+    case Verdict::tenu:
+        return "  ok     ";
+    case Verdict::echoue:
+        return "  ÉCHEC  ";
+    case Verdict::impossible:
+        break;
+    }
+    return "  ?      ";
+}
+
+std::string pluriel(int n, const std::string &mot)
+{
+    return std::to_string(n) + " " + mot + (n > 1 ? "s" : "");
+}
+
+} // namespace
+
+std::string plier(std::string_view debut, std::string_view texte, std::size_t retrait)
+{
+    std::string resultat(debut);
+    std::size_t colonne = colonnes(debut);
+    const std::string marge(retrait, ' ');
+    bool premier_mot = true;
+    auto a_la_ligne = [&] {
+        resultat += "\n" + marge;
+        colonne = retrait;
+        premier_mot = true;
+    };
+    std::size_t pos = 0;
+    while (pos <= texte.size()) {
+        std::size_t fin = texte.find_first_of(" \n", pos);
+        if (fin == std::string_view::npos)
+            fin = texte.size();
+        std::string_view mot = texte.substr(pos, fin - pos);
+        if (!mot.empty()) {
+            std::size_t place = premier_mot ? 0 : 1;
+            if (colonne + place + colonnes(mot) > largeur && !premier_mot)
+                a_la_ligne(), place = 0;
+            if (place)
+                resultat += ' ', colonne++;
+            // A word wider than a whole line is cut where the line ends.
+            while (colonne + colonnes(mot) > largeur) {
+                std::size_t n = octets_pour(mot, largeur - colonne);
+                resultat += mot.substr(0, n);
+                mot.remove_prefix(n);
+                a_la_ligne();
+            }
+            resultat += mot;
+            colonne += colonnes(mot);
+            premier_mot = false;
+        }
+        if (fin < texte.size() && texte[fin] == '\n')
+            a_la_ligne();
+        pos = fin + 1;
+    }
+    return resultat + "\n";
+}
+
+// Whether the unprivileged user can reach into dossier (every folder on the
+// way searchable by others, or its own).
+bool atteignable(const fs::path &dossier)
+{
+    auto qui = lancement::utilisateur_restreint();
+    if (!qui)
+        return true;
+    for (fs::path d = fs::absolute(dossier); !d.empty(); d = d.parent_path()) {
+        struct stat s;
+        if (stat(d.c_str(), &s) != 0 || (!(s.st_mode & S_IXOTH) && s.st_uid != qui->uid))
+            return false;
+        if (d == d.root_path())
+            break;
+    }
+    return true;
+}
+
+std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier_bin,
+                                 const fs::path &ici)
+{
+    // Copies the unprivileged compiler can read, whatever the originals' folders.
+    fs::path commun = ici / "commun";
+    fs::create_directory(commun);
+    for (const char *f : {"signaler_echec.h", "signaler_echec.cpp"})
+        fs::copy_file(dossier_echec(dossier_bin) / f, commun / f);
+    fs::path copie = ici / source.filename();
+    fs::copy_file(source, copie);
+
+    bool en_c = source.extension() == ".c";
+    fs::path objet = ici / "signaler_echec.o";
+    fs::path programme = ici / source.stem();
+    std::vector<std::string> options = {"-O2", "-Wall", "-Wextra", "-Wpedantic",
+                                        "-I", commun.string()};
+    std::vector<std::string> rapport = {"c++", "-std=c++20", "-c",
+                                        (commun / "signaler_echec.cpp").string(), "-o",
+                                        objet.string()};
+    std::vector<std::string> eleve = {en_c ? "cc" : "c++", en_c ? "-std=gnu17" : "-std=c++20",
+                                      copie.string(), objet.string(), "-o", programme.string()};
+    rapport.insert(rapport.end(), options.begin(), options.end());
+    eleve.insert(eleve.end(), options.begin(), options.end());
+    std::printf("Compilation de %s\n", source.filename().c_str());
+    if (!compiler_une(rapport) || !compiler_une(eleve))
+        return std::nullopt;
+    return programme;
+}
+
+fs::path preparer_dossier()
+{
+    // A TMPDIR of root's own may be closed to the unprivileged user: /tmp then.
+    fs::path ou = fs::temp_directory_path();
+    if (!atteignable(ou))
+        ou = "/tmp";
+    std::string modele = (ou / "verifier-XXXXXX").string();
+    if (mkdtemp(modele.data()) == nullptr)
+        throw std::runtime_error("impossible de créer un dossier dans " + ou.string() +
+                                 insecable + ": " +
+                                 lancement::raison(errno));
+    confier(modele);
+    setenv("TMPDIR", modele.c_str(), 1);
+    return modele;
+}
+
+Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
+                         const fs::path &dossier, const fs::path &dossier_bin,
+                         const Reglages &reglages)
+{
+    Bilan bilan;
+    lancement::toujours_restreindre();
+    // A folder of this program's own, which the unprivileged user may fill.
+    std::string modele = (dossier / "programme-XXXXXX").string();
+    if (mkdtemp(modele.data()) == nullptr)
+        throw std::runtime_error("impossible de créer un dossier dans " + dossier.string());
+    fs::path ici = modele;
+    confier(ici);
+
+    Contexte contexte;
+    contexte.verifier = getpid();
+    contexte.dossier_bin = programmes_accessibles(dossier_bin, dossier).string();
+    if (exercice.texte) {
+        // A text (a prediction, say): the criteria read it as it is.
+        contexte.programme = programme.string();
+    } else if (programme.extension() == ".c" || programme.extension() == ".cpp") {
+        auto compile = compiler(programme, dossier_bin, ici);
+        if (!compile) {
+            ecrire(plier("", "La compilation a échoué (voir ci-dessus)" + insecable +
+                                 ": rien n'a été vérifié.", 0));
+            bilan.compile = false;
+            return bilan;
+        }
+        contexte.programme = compile->string();
+    } else if (lancement::utilisateur_restreint()) {
+        // Where the unprivileged user can run it.
+        fs::path copie = ici / programme.filename();
+        fs::copy_file(programme, copie);
+        chmod(copie.c_str(), 0755);
+        contexte.programme = copie.string();
+    } else {
+        contexte.programme = programme.string();
+    }
+
+    const bool au_terminal = isatty(STDOUT_FILENO);
+    ecrire(plier("", "Exercice «" + insecable + exercice.nom + insecable + "», à partir de " +
+                         exercice.depart, 0));
+    ecrire(plier("", "But" + insecable + ": " + exercice.but + ".", 0));
+    for (const auto &critere : exercice.criteres) {
+        if (reglages.premier_echec && bilan.echoues > 0) {
+            bilan.restants++;
+            continue;
+        }
+        bool progression_affichee = false;
+        contexte.avancer = [&](const std::string &ou) {
+            if (!au_terminal)
+                return;
+            std::string ligne = "  …      " + critere.enonce;
+            std::string suite = insecable + ": " + ou;
+            std::size_t place = largeur - 1 - colonnes(suite);
+            if (colonnes(ligne) > place)
+                ligne = ligne.substr(0, octets_pour(ligne, place - 1)) + "…";
+            ecrire("\r" + ligne + suite + "\033[K");
+            progression_affichee = true;
+        };
+        Verdict v;
+        try {
+            v = critere.verifier(contexte);
+        } catch (const lancement::Inexecutable &e) {
+            v = echoue(std::string("le programme n'a pas pu être lancé") + insecable + ": " +
+                       e.what());
+        } catch (const std::exception &e) {
+            v = impossible(std::string("verifier n'a pas pu faire cette vérification") +
+                           insecable + ": " + e.what());
+        }
+        if (progression_affichee)
+            ecrire("\r\033[K");
+        std::string texte = critere.enonce;
+        if (v.sorte == Verdict::tenu && !v.preuve.empty())
+            texte += " (" + v.preuve + ")";
+        std::string rapport = plier(marque(v.sorte), texte, 9);
+        if (v.sorte != Verdict::tenu && !v.preuve.empty())
+            rapport += plier("           ", v.preuve, 11);
+        ecrire(rapport);
+        finir_les_restes();
+        bilan.tenus += v.sorte == Verdict::tenu;
+        bilan.echoues += v.sorte == Verdict::echoue;
+        bilan.impossibles += v.sorte == Verdict::impossible;
+    }
+    std::string fin = "Bilan" + insecable + ": " +
+                      pluriel(bilan.tenus, "critère") + (bilan.tenus > 1 ? " tenus" : " tenu") +
+                      " sur " + std::to_string(exercice.criteres.size());
+    if (bilan.impossibles > 0)
+        fin += ", " + std::to_string(bilan.impossibles) + " que cette machine ne permet pas " +
+               "de vérifier («" + insecable + "?" + insecable + "»)";
+    if (bilan.restants > 0)
+        fin += ", " + std::to_string(bilan.restants) + " laissé" +
+               (bilan.restants > 1 ? "s" : "") + " de côté après le premier échec";
+    ecrire(plier("", fin + ".", 0));
+    return bilan;
+}
+
+} // namespace exercices
