@@ -68,7 +68,9 @@ TEST(Arbre, ThreeSeedsGiveTheTreesTheKernelMakes)
                                "            break;\n"
                                "    fork();\n"),
               std::string::npos);
-    EXPECT_TRUE(tenus("arbre-5").empty() && tenus("arbre-7").empty() && tenus("arbre-3").empty());
+    EXPECT_TRUE(attendre_que(
+        [] { return tenus("arbre-5").empty() && tenus("arbre-7").empty() && tenus("arbre-3").empty(); },
+        3s));
 }
 
 TEST(Arbre, ShowsAWrongPredictionBesideTheRealTreeWithEachDifference)

@@ -19,7 +19,7 @@
 
 namespace exercices {
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 

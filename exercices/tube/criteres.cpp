@@ -13,7 +13,7 @@
 
 namespace exercices {
 
-using namespace essai;
+using namespace lancement;
 
 namespace {
 
@@ -313,8 +313,8 @@ Exercice exercice_tube()
                  {{"true", "--", "sh", "-c", "kill -TERM $$"}, 143},
              };
              for (const auto &[arguments, attendu] : cas) {
-                 auto r = executer_borne({.programme = c.programme, .arguments = arguments,
-                                          .entree = Flux::nul, .environnement = chemin(c)});
+                 auto r = executer({.programme = c.programme, .arguments = arguments,
+                                          .entree = Flux::nul, .environnement = chemin(c)}, 3s);
                  if (r.code != attendu) {
                      std::string commande;
                      for (const auto &a : arguments)
@@ -338,8 +338,8 @@ Exercice exercice_tube()
                  {{"nulle-part-xyz", "--", "true"}, "No such file or directory", 0},
              };
              for (const auto &k : cas) {
-                 auto r = executer_borne({.programme = c.programme, .arguments = k.arguments,
-                                          .entree = Flux::nul, .environnement = chemin(c)});
+                 auto r = executer({.programme = c.programme, .arguments = k.arguments,
+                                          .entree = Flux::nul, .environnement = chemin(c)}, 3s);
                  std::string attendu = "Echec execvp : " + k.message + "\n";
                  std::string commande;
                  for (const auto &a : k.arguments)
@@ -356,7 +356,7 @@ Exercice exercice_tube()
              const std::vector<std::vector<std::string>> cas = {
                  {"cupcounter"}, {"--", "cat"}, {"cat", "--"}};
              for (const auto &arguments : cas) {
-                 auto r = executer_borne({.programme = c.programme, .arguments = arguments,
+                 auto r = executer({.programme = c.programme, .arguments = arguments,
                                           .entree = Flux::nul, .environnement = chemin(c)},
                                          2s);
                  std::string commande;
