@@ -1,6 +1,7 @@
-// Fails: la sortie 1 de cupcounter et l'entrée 0 de head
+// Fails: la sortie 1 de cupcounter et l'entrée 0 de head | cupcounter et head tournent ensemble
 // The writer closes both ends without dup2: CMD1 writes on tube's own
-// output, and CMD2 reads a pipe nobody writes into.
+// output, and CMD2 reads a pipe nobody writes into. head reads its end of
+// file at once, and may be gone before it is ever seen running.
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
