@@ -239,8 +239,11 @@ std::string ecrire_arbre(const Noeud &n)
     if (n.enfants.empty())
         return s;
     s += "(";
-    for (std::size_t k = 0; k < n.enfants.size(); k++)
-        s += (k ? " " : "") + ecrire_arbre(n.enfants[k]);
+    for (std::size_t k = 0; k < n.enfants.size(); k++) {
+        if (k)
+            s += ' ';
+        s += ecrire_arbre(n.enfants[k]);
+    }
     return s + ")";
 }
 
@@ -321,8 +324,12 @@ std::string cote_a_cote(const std::vector<std::string> &gauche,
     for (std::size_t k = 0; k < std::max(gauche.size(), droite.size()); k++) {
         std::string g = k < gauche.size() ? gauche[k] : "";
         std::string d = k < droite.size() ? droite[k] : "";
-        std::string ligne = ajuster(g, 39, !d.empty()) + (d.empty() ? "" : " " + ajuster(d, 40, false));
-        s += ligne + "\n";
+        s += ajuster(g, 39, !d.empty());
+        if (!d.empty()) {
+            s += ' ';
+            s += ajuster(d, 40, false);
+        }
+        s += '\n';
     }
     return s;
 }

@@ -171,7 +171,7 @@ Noeud nommer(const Noeud &reel)
     std::function<void(Noeud &)> parcourir = [&](Noeud &n) {
         n.nom = suivant == 0 ? "P"
                 : suivant <= 26 ? std::string(1, static_cast<char>('A' + suivant - 1))
-                                : "P" + std::to_string(suivant);
+                                : std::string("P").append(std::to_string(suivant));
         suivant++;
         for (auto &e : n.enfants)
             parcourir(e);

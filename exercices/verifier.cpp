@@ -103,7 +103,10 @@ int construire(const fs::path &source, const fs::path &dossier_bin)
         (source.extension() != ".c" && source.extension() != ".cpp"))
         return erreur_d_utilisation("pas de source .c ou .cpp «" + insecable + source.string() +
                                     insecable + "».");
-    fs::path cible = source.stem(), copie = "." + source.stem().string() + ".nouveau";
+    std::string nom_copie = ".";
+    nom_copie += source.stem().string();
+    nom_copie += ".nouveau";
+    fs::path cible = source.stem(), copie = nom_copie;
     fs::path absolue = fs::absolute(source);
     return sous_garde_dans_un_dossier([&](const fs::path &dossier) {
         auto programme = compiler(absolue, dossier_bin, dossier);
