@@ -71,8 +71,11 @@ struct Retenue {
 };
 
 // How long the parent's line may take after its child's end: a waiting
-// parent writes within milliseconds; a sleeping one, when its sleep ends.
-constexpr double delai_max = 0.25;
+// parent writes within milliseconds, a sleeping one when its sleep ends. A
+// sleep shorter than a hold writes while the child lives; a longer one (more
+// than 0,8 s) writes at least 0,5 s late after the 0,3 s hold. So the bound
+// can leave a busy machine's scheduler room without letting any sleep pass.
+constexpr double delai_max = 0.45;
 
 bool vivant(pid_t pid)
 {
