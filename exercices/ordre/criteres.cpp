@@ -73,7 +73,7 @@ struct Retenue {
 // How long the parent's line may take after its child's end: a waiting
 // parent writes within milliseconds, a sleeping one when its sleep ends. A
 // sleep shorter than a hold writes while the child lives; a longer one (more
-// than 0,8 s) writes at least 0,5 s late after the 0,3 s hold. So the bound
+// than 0,8 s) writes at least 0,7 s late after the 0,1 s hold. So the bound
 // can leave a busy machine's scheduler room without letting any sleep pass.
 constexpr double delai_max = 0.45;
 
@@ -171,14 +171,14 @@ Retenue retenir(const Contexte &c, Duree tenue)
     return r;
 }
 
-// The held runs, once a program: held 0,3 s, then 0,8 s (a sleep of the
+// The held runs, once a program: held 0,1 s, then 0,8 s (a sleep of the
 // parent ends during one hold, or long after the child in the other).
 const std::vector<Retenue> &retenues(const Contexte &c)
 {
     static std::map<std::string, std::vector<Retenue>> vues;
     auto &v = vues[c.programme];
     if (v.empty())
-        for (Duree tenue : {300ms, 800ms}) {
+        for (Duree tenue : {100ms, 800ms}) {
             c.avancer("exécution retenue " + nombre(static_cast<long>(v.size()) + 1) + " sur 2");
             v.push_back(retenir(c, tenue));
             if (!v.back().faute.empty())
