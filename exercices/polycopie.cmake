@@ -30,6 +30,8 @@ foreach(n RANGE 1 ${CMAKE_ARGC})
   string(REPLACE ".nf\n.ft CR\n" ".nf\n.ft CR\n.ps -2\n.in +0.5c\n" texte "${texte}")
   string(REPLACE ".ft\n.fi\n" ".in\n.ps\n.ft\n.fi\n" texte "${texte}")
   # Code within a sentence: a point smaller, its spaces never break the line.
+  # (Newer lowdown writes its font as \f(CR, older as \fC.)
+  string(REPLACE "\\f(CR" "\\fC" texte "${texte}")
   set(fait "")
   while(TRUE)
     string(FIND "${texte}" "\\fC" debut)
