@@ -1,5 +1,6 @@
-// Fails: dans un tube, l'annonce paraît une seule fois même quand
-// A student's mistake: fflush comes after the fork, so the child still holds a copy of the announcement.
+// Fails: dans un tube, l'annonce paraît une fois, avant | dans un tube, l'annonce paraît une seule fois même quand
+// A student's mistake: fflush comes after the fork, so the child still holds a copy of the announcement,
+// and the parent's flush races with the command's output: which criterion sees it first is the scheduler's.
 #define _POSIX_C_SOURCE 200809L
 #include <errno.h>
 #include <stdio.h>
