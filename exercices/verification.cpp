@@ -72,10 +72,17 @@ bool compiler_une(std::vector<std::string> commande)
 {
     std::string programme = commande.front();
     commande.erase(commande.begin());
-    auto r = lancement::executer({.programme = programme, .arguments = commande,
-                              .entree = lancement::Flux::nul, .sortie = lancement::Flux::herite,
-                              .erreur = lancement::Flux::herite, .restreint = true},
-                             120s);
+    lancement::Resultat r;
+    try {
+        r = lancement::executer({.programme = programme, .arguments = commande,
+                                 .entree = lancement::Flux::nul, .sortie = lancement::Flux::herite,
+                                 .erreur = lancement::Flux::herite, .restreint = true},
+                                120s);
+    } catch (const lancement::Inexecutable &e) {
+        // Not the student's fault: said as a missing tool, with its package.
+        throw std::runtime_error(std::string(e.what()) + "\nLe paquet Debian g++ fournit cc et c++" +
+                                 insecable + ": apt-get install g++");
+    }
     if (!r.code)
         std::printf("La compilation a duré plus de 120 s\u00a0: elle a été arrêtée.\n");
     return r.code == 0;

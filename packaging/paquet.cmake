@@ -16,6 +16,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Dependencies from the libraries the programs really link (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# verifier and arbre compile the program they check or show (cc and c++); the
+# ten programs themselves need no compiler, hence a recommendation, which apt
+# installs unless told not to.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS g++)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/paquet)
 

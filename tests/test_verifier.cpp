@@ -140,8 +140,16 @@ TEST(Verifier, FailsEveryStartingProgramItCanFind)
     }
 }
 
-TEST(Verifier, SaysWhatItIsAskedWrong)
+TEST(Verifier, SaysWhatItIsAskedWrongOrLacks)
 {
+    // Without a compiler, verifier blames the machine, not the student.
+    auto sans = executer({.programme = CHEMIN_VERIFIER,
+                          .arguments = {"ordre", DOSSIER_EXERCICES "/ordre/solution.cpp"},
+                          .environnement = {{"PATH", "/nulle/part"}}},
+                         30s);
+    EXPECT_EQ(sans.code, 2);
+    EXPECT_NE(sans.erreur.find("apt-get install g++"), std::string::npos) << sans.erreur;
+    EXPECT_EQ(sans.sortie.find("ÉCHEC"), std::string::npos) << sans.sortie;
     EXPECT_EQ(verifier({"nulle-part", CHEMIN_GENREPORT}).code, 2);
     EXPECT_EQ(verifier({"ordre", "/nulle/part"}).code, 2);
     EXPECT_EQ(verifier({"--list", "ordre"}).code, 2);
