@@ -65,6 +65,7 @@ std::optional<Lignes> lire_lignes(const std::string &sortie)
 struct Retenue {
     std::string faute;  // what the parent did wrong while its child lived
     std::string doute;  // why a time could not be judged
+    bool trop_charge = false; // the doubt is the machine's load: worth another try
     pid_t pere = -1, fils = -1;
     std::string ecran;  // what reached the terminal
     std::optional<int> code;
@@ -163,6 +164,7 @@ Retenue retenir(const Contexte &c, Duree tenue)
     case Verdict::impossible:
         r.doute = "la ligne du parent a paru " + en_secondes(delai) + " après la fin de son "
                   "fils, et " + veille.doute();
+        r.trop_charge = true;
         break;
     case Verdict::echoue:
         r.faute = "la ligne du parent n'a paru que " + en_secondes(delai) +
@@ -172,16 +174,26 @@ Retenue retenir(const Contexte &c, Duree tenue)
 }
 
 // The held runs, once a program: held 0,1 s, then 0,8 s (a sleep of the
-// parent ends during one hold, or long after the child in the other).
+// parent ends during one hold, or long after the child in the other). A run
+// whose time the machine was too busy to judge is made again, up to three
+// times: a busy moment passes, and the verdict rule stays the same.
 const std::vector<Retenue> &retenues(const Contexte &c)
 {
     static std::map<std::string, std::vector<Retenue>> vues;
     auto &v = vues[c.programme];
     if (v.empty())
         for (Duree tenue : {100ms, 800ms}) {
-            c.avancer("exécution retenue " + nombre(static_cast<long>(v.size()) + 1) + " sur 2");
-            v.push_back(retenir(c, tenue));
-            if (!v.back().faute.empty())
+            std::string quelle = "exécution retenue " + nombre(static_cast<long>(v.size()) + 1) +
+                                 " sur 2";
+            Retenue r;
+            for (int essai = 1; essai <= 3; essai++) {
+                c.avancer(quelle + (essai > 1 ? ", essai " + nombre(essai) + " sur 3" : ""));
+                r = retenir(c, tenue);
+                if (!r.trop_charge)
+                    break;
+            }
+            v.push_back(r);
+            if (!r.faute.empty())
                 break;
         }
     return v;
