@@ -24,6 +24,20 @@ namespace {
 
 constexpr double delai_max = 0.5;
 
+// Waits until the parent sits waiting (asleep 50 ms in a row), or has ended.
+void attendre_qu_il_soit_assis(Processus &p)
+{
+    std::optional<Horloge::time_point> endormi;
+    attendre_que([&] {
+        auto e = lire_stat(p.pid());
+        if (!e || e->etat != 'S')
+            endormi.reset();
+        else if (!endormi)
+            endormi = Horloge::now();
+        return (endormi && Horloge::now() - *endormi > 50ms) || p.attendre(0ms);
+    }, 3s);
+}
+
 // What is wrong once the line « pid : N » has been read: N still there
 // after half a second, another zombie of the parent's, or the parent gone.
 std::string apres_la_ligne(const Contexte &c, Processus &p, pid_t n, const std::string &quand,
@@ -41,6 +55,10 @@ std::string apres_la_ligne(const Contexte &c, Processus &p, pid_t n, const std::
         return !e || veille.juger(ecoule, delai_max) == Verdict::echoue;
     }, 3s);
     double duree = secondes(Horloge::now() - debut);
+    // A parent whose read the child's end cut short reaps it and heads for
+    // its exit, maybe not gone yet on a busy machine: only a parent seen
+    // sitting again still waits for its key.
+    attendre_qu_il_soit_assis(p);
     if (auto code = p.attendre(0ms))
         return quand + ", le parent n'attend pas sa touche : il a fini (" + fin(*code) +
                ") sans rien lire";
@@ -102,16 +120,7 @@ std::string retenu(const Contexte &c, std::string &doute)
 {
     Processus p({.programme = c.programme, .sortie = Flux::terminal, .erreur = Flux::terminal,
                  .terminal_arrete = true});
-    // The parent sits waiting once it has slept 50 ms in a row.
-    std::optional<Horloge::time_point> endormi;
-    attendre_que([&] {
-        auto e = lire_stat(p.pid());
-        if (!e || e->etat != 'S')
-            endormi.reset();
-        else if (!endormi)
-            endormi = Horloge::now();
-        return (endormi && Horloge::now() - *endormi > 50ms) || p.attendre(0ms);
-    }, 3s);
+    attendre_qu_il_soit_assis(p);
     if (auto code = p.attendre(0ms))
         return "le fils retenu, le parent a fini (" + fin(*code) + ") sans rien lire";
     p.relancer_terminal();
