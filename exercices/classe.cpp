@@ -236,13 +236,14 @@ Copie verifier_copie(const Exercice &exercice, const fs::path &source, const std
 
 int usage()
 {
-    std::fprintf(stderr, "usage\u00a0: verifier EXERCICE DOSSIER [--csv FICHIER]\n");
+    std::fprintf(stderr,
+                 "usage\u00a0: verifier EXERCICE DOSSIER [--csv FICHIER] [--sans-confinement]\n");
     return 2;
 }
 
 } // namespace
 
-int verifier_classe(int argc, char *argv[])
+int verifier_classe(int argc, char *argv[], bool sans_confinement)
 {
     std::optional<std::string> chemin_csv;
     if (argc == 5 && std::string(argv[3]) == "--csv")
@@ -259,6 +260,17 @@ int verifier_classe(int argc, char *argv[])
                      "verifier\u00a0: exercice inconnu «\u00a0%s\u00a0» "
                      "(verifier --list les nomme)\n",
                      argv[1]);
+        return 2;
+    }
+
+    // A teacher's account is no place for a program that can reach the rest
+    // of it: marking a class that way is the teacher's choice, made aloud.
+    if (std::string risques = risques_du_confinement(); !risques.empty() && !sans_confinement) {
+        std::fprintf(stderr,
+                     "verifier\u00a0: confinement incomplet sur ce noyau\u00a0: les programmes "
+                     "des élèves pourraient %s.\nPour vérifier la classe malgré ce risque\u00a0: "
+                     "verifier --sans-confinement %s %s\n",
+                     risques.c_str(), argv[1], argv[2]);
         return 2;
     }
 

@@ -228,7 +228,6 @@ fs::path preparer_dossier()
                                  insecable + ": " +
                                  lancement::raison(errno));
     confier(modele);
-    setenv("TMPDIR", modele.c_str(), 1);
     return modele;
 }
 
@@ -237,7 +236,6 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
                          const Reglages &reglages)
 {
     Bilan bilan;
-    lancement::toujours_restreindre();
     // A folder of this program's own, which the unprivileged user may fill.
     std::string modele = (dossier / "programme-XXXXXX").string();
     if (mkdtemp(modele.data()) == nullptr)
@@ -260,14 +258,12 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
             return bilan;
         }
         contexte.programme = compile->string();
-    } else if (lancement::utilisateur_restreint()) {
-        // Where the unprivileged user can run it.
+    } else {
+        // Where the unprivileged user, and the confined program, can run it.
         fs::path copie = ici / programme.filename();
         fs::copy_file(programme, copie);
         chmod(copie.c_str(), 0755);
         contexte.programme = copie.string();
-    } else {
-        contexte.programme = programme.string();
     }
 
     const bool au_terminal = isatty(STDOUT_FILENO);

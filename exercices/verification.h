@@ -37,8 +37,8 @@ std::optional<std::filesystem::path> compiler(const std::filesystem::path &sourc
                                               const std::filesystem::path &ici);
 
 // A new working folder (verifier-XXXXXX in TMPDIR), which the unprivileged
-// user can use, and where every temporary file verifier and the programs
-// make then goes (TMPDIR points to it). Throws if it cannot be made.
+// user can use, for every temporary file verifier and the programs make
+// (the caller points TMPDIR to it). Throws if it cannot be made.
 std::filesystem::path preparer_dossier();
 
 // texte after debut, cut at blanks into lines of at most 80 columns, the

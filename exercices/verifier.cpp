@@ -3,7 +3,8 @@
 //
 //     verifier [--premier-echec] EXERCICE PROGRAMME   (a built program, its
 //                                                    .c / .cpp source, or a text)
-//     verifier EXERCICE DOSSIER [--csv FICHIER]      (a whole class: classe.cpp)
+//     verifier EXERCICE DOSSIER [--csv FICHIER] [--sans-confinement]
+//                                                    (a whole class: classe.cpp)
 //     verifier --construire SOURCE                   (builds ./NAME, as verifier does)
 //     verifier --list
 //     verifier --help
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include "classe.h"
+#include "confinement.h"
 #include "exercice.h"
 #include "garde.h"
 #include "verification.h"
@@ -33,7 +35,7 @@ const std::string insecable = "\u00a0";
 void aide(std::FILE *flot)
 {
     std::fputs(("utilisation" + insecable + ": verifier [--premier-echec] EXERCICE PROGRAMME\n"
-                "              verifier EXERCICE DOSSIER [--csv FICHIER]\n"
+                "              verifier EXERCICE DOSSIER [--csv FICHIER] [--sans-confinement]\n"
                 "              verifier --construire SOURCE\n"
                 "              verifier --list\n"
                 "              verifier --help\n"
@@ -42,6 +44,8 @@ void aide(std::FILE *flot)
                 "copie d'un DOSSIER, une à une.\n"
                 "  --premier-echec  s'arrête au premier critère en échec\n"
                 "  --csv FICHIER    écrit aussi le bilan des copies pour un tableur\n"
+                "  --sans-confinement  vérifie la classe même si ce noyau ne permet pas\n"
+                "                   de confiner tout à fait les programmes des élèves\n"
                 "  --construire     construit le programme comme verifier le construit\n"
                 "  --list           nomme les exercices\n"
                 "  --help           montre cette aide\n"
@@ -72,8 +76,12 @@ void lister()
 }
 
 // A working folder for one run, guarded: whatever happens, it goes, and
-// nothing started in it outlives verifier.
-int sous_garde_dans_un_dossier(const std::function<int(const fs::path &)> &travail)
+// nothing started in it outlives verifier. Every temporary file goes there
+// (TMPDIR), and every program verifier starts is a student's, or the
+// compiler working on one: restreint and confined to that folder, reading
+// the suite's programs in dossier_bin.
+int sous_garde_dans_un_dossier(const fs::path &dossier_bin,
+                               const std::function<int(const fs::path &)> &travail)
 {
     fs::path dossier;
     try {
@@ -82,6 +90,9 @@ int sous_garde_dans_un_dossier(const std::function<int(const fs::path &)> &trava
         std::fputs(plier("", "verifier" + insecable + ": " + e.what(), 2).c_str(), stderr);
         return 2;
     }
+    setenv("TMPDIR", dossier.c_str(), 1);
+    lancement::toujours_restreindre();
+    lancement::toujours_confiner({dossier.string(), {dossier_bin.string()}});
     return sous_garde(dossier, [&] {
         try {
             return travail(dossier);
@@ -108,7 +119,7 @@ int construire(const fs::path &source, const fs::path &dossier_bin)
     nom_copie += ".nouveau";
     fs::path cible = source.stem(), copie = nom_copie;
     fs::path absolue = fs::absolute(source);
-    return sous_garde_dans_un_dossier([&](const fs::path &dossier) {
+    return sous_garde_dans_un_dossier(dossier_bin, [&](const fs::path &dossier) {
         auto programme = compiler(absolue, dossier_bin, dossier);
         if (!programme) {
             std::printf("La compilation a échoué (voir ci-dessus).\n");
@@ -158,9 +169,15 @@ int main(int argc, char *argv[])
             return erreur_d_utilisation("--construire prend une source.");
         return construire(args[1], dossier_bin);
     }
+    bool sans_confinement = std::erase(args, "--sans-confinement") > 0;
     std::error_code erreur;
-    if (args.size() >= 2 && !args[0].starts_with("-") && fs::is_directory(args[1], erreur))
-        return verifier_classe(argc, argv);
+    if (args.size() >= 2 && !args[0].starts_with("-") && fs::is_directory(args[1], erreur)) {
+        std::vector<char *> reste = {argv[0]};
+        for (auto &a : args)
+            reste.push_back(a.data());
+        reste.push_back(nullptr);
+        return verifier_classe(static_cast<int>(args.size() + 1), reste.data(), sans_confinement);
+    }
     Reglages reglages;
     if (!args.empty() && args[0] == "--premier-echec") {
         reglages.premier_echec = true;
@@ -187,7 +204,13 @@ int main(int argc, char *argv[])
         return erreur_d_utilisation("«" + insecable + args[1] + insecable +
                                     "» n'est ni exécutable ni une source .c ou .cpp.");
 
-    return sous_garde_dans_un_dossier([&](const fs::path &dossier) {
+    // Said, and the check goes on: a student checks their own program.
+    if (std::string risques = lancement::risques_du_confinement(); !risques.empty())
+        std::fputs(plier("", "Confinement incomplet sur ce noyau" + insecable +
+                                 ": le programme pourrait " + risques + ".", 0)
+                       .c_str(),
+                   stdout);
+    return sous_garde_dans_un_dossier(dossier_bin, [&](const fs::path &dossier) {
         return verifier_programme(*exercice, programme, dossier, dossier_bin, reglages).code();
     });
 }

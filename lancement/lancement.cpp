@@ -1,5 +1,7 @@
 #include "lancement.h"
 
+#include "interne.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -67,6 +69,7 @@ struct Suivi {
     int ramasseurs = 0; // live programs started with ramasser_orphelins
     bool toujours = false; // adopter_les_orphelins(true)
     bool tous_restreints = false; // toujours_restreindre()
+    std::optional<Confinement> confinement; // toujours_confiner()
 };
 Suivi &suivi()
 {
@@ -393,7 +396,7 @@ bool utilise_terminal(const Lancement &l)
 bool lisible(Flux flux) { return flux == Flux::tube || flux == Flux::fichier; }
 
 // What the child reports through its pipe when it cannot become the program.
-enum Etape : int { restriction = 1, interdiction_fork, exec };
+enum Etape : int { restriction = 1, interdiction_fork, confinement, exec };
 
 } // namespace
 
@@ -431,7 +434,9 @@ Processus::Processus(const Lancement &lancement)
     : ramasseur_(lancement.ramasser_orphelins)
 {
     Lancement l = lancement;
-    l.restreint = l.restreint || suivi().tous_restreints;
+    if (!l.confinement && suivi().confinement)
+        l.confinement = suivi().confinement;
+    l.restreint = l.restreint || suivi().tous_restreints || l.confinement;
     garde_max_ = l.restreint ? octets_gardes : std::numeric_limits<std::size_t>::max();
     try {
         demarrer(l);
@@ -441,12 +446,40 @@ Processus::Processus(const Lancement &lancement)
     }
 }
 
-void Processus::demarrer(const Lancement &l)
+// The descriptor the child gets for a stream that is not one of its own.
+constexpr int ferme = -1, comme_sortie = -2, herite = -3;
+
+struct Processus::Depart {
+    std::string chemin; // what is run
+    std::vector<std::string> env, args;
+    std::vector<char *> envp, argv;
+    Identite nobody{};
+    const Identite *qui = nullptr; // the user it runs as, when not the caller's
+    rlim_t processus = 0;          // its RLIMIT_NPROC, when restreint
+    int esclave = -1;              // the terminal's slave side
+    std::string terminal;          // its path, which a confined program may open
+    int fds[3] = {ferme, ferme, ferme};
+    int rapport[2] = {-1, -1};      // carries the failed step and errno from the child
+    int canal_ecoute[2] = {-1, -1}; // carries seccomp's listener from the child
+    pid_t parent = -1;
+};
+
+namespace {
+
+// The program's environment: the caller's (or, confined, only the stated
+// few), with the launch's changes.
+std::vector<std::string> environnement_de(const Lancement &l)
 {
-    // Everything the child needs is made before the fork.
     std::vector<std::string> env;
-    for (char **e = environ; *e != nullptr; e++)
-        env.emplace_back(*e);
+    if (l.confinement) {
+        const char *chemin = std::getenv("PATH"), *langue = std::getenv("LANG");
+        env = {std::string("PATH=") + (chemin ? chemin : "/usr/local/bin:/usr/bin:/bin"),
+               std::string("LANG=") + (langue ? langue : "C.UTF-8"),
+               "HOME=" + l.confinement->dossier, "TMPDIR=" + l.confinement->dossier};
+    } else {
+        for (char **e = environ; *e != nullptr; e++)
+            env.emplace_back(*e);
+    }
     for (const auto &reglage : l.environnement) {
         const std::string prefixe = reglage.first + "=";
         std::erase_if(env, [&](const std::string &v) { return v.starts_with(prefixe); });
@@ -462,210 +495,251 @@ void Processus::demarrer(const Lancement &l)
         std::erase_if(env, [](const std::string &v) { return v.starts_with("ASAN_OPTIONS="); });
         env.push_back(asan);
     }
-    std::vector<char *> envp;
-    for (auto &v : env)
-        envp.push_back(v.data());
-    envp.push_back(nullptr);
+    return env;
+}
 
-    std::string chemin = chemin_de(l.programme, env);
+std::vector<char *> pointeurs(std::vector<std::string> &textes)
+{
+    std::vector<char *> p;
+    for (auto &t : textes)
+        p.push_back(t.data());
+    p.push_back(nullptr);
+    return p;
+}
+
+} // namespace
+
+// What is run, with which arguments and environment, as whom.
+void Processus::preparer_programme(const Lancement &l, Depart &d)
+{
+    d.env = environnement_de(l);
+    d.envp = pointeurs(d.env);
+    d.chemin = chemin_de(l.programme, d.env);
+    if (l.confinement && d.chemin.find('/') != std::string::npos)
+        d.chemin = fs::absolute(d.chemin).string(); // it starts in its own folder
     if (l.fork_impossible) {
         // CI's clone may sit where nobody cannot enter: run a copy.
         dossier_ = dossier_temporaire();
-        std::string copie = dossier_ + "/" + fs::path(chemin).filename().string();
+        std::string copie = dossier_ + "/" + fs::path(d.chemin).filename().string();
         std::error_code erreur;
-        fs::copy_file(chemin, copie, erreur);
+        fs::copy_file(d.chemin, copie, erreur);
         if (erreur)
-            echec("impossible de copier " + entre_guillemets(chemin), erreur.value());
+            echec("impossible de copier " + entre_guillemets(d.chemin), erreur.value());
         chmod(copie.c_str(), 0755);
-        chemin = copie;
+        d.chemin = copie;
     }
-
-    std::vector<std::string> args;
-    args.push_back(l.nom.value_or(fs::path(l.programme).filename().string()));
-    args.insert(args.end(), l.arguments.begin(), l.arguments.end());
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    Identite nobody{};
-    const Identite *qui = nullptr;
+    d.args.push_back(l.nom.value_or(fs::path(l.programme).filename().string()));
+    d.args.insert(d.args.end(), l.arguments.begin(), l.arguments.end());
+    d.argv = pointeurs(d.args);
     if (auto i = utilisateur_restreint(); i && l.restreint) {
-        nobody = *i;
-        qui = &nobody;
+        d.nobody = *i;
+        d.qui = &d.nobody;
     }
-    rlim_t processus = l.restreint ? plafond_processus(qui ? qui->uid : getuid()) : 0;
+    d.processus = l.restreint ? plafond_processus(d.qui ? d.qui->uid : getuid()) : 0;
+}
 
-    int esclave = -1;
-    if (utilise_terminal(l)) {
-        int maitre;
-        struct winsize taille = {24, 80, 0, 0};
-        if (openpty(&maitre, &esclave, nullptr, nullptr, &taille) != 0)
-            echec("impossible d'ouvrir un pseudo-terminal");
-        terminal_.fd = hors_standard(maitre, "impossible d'ouvrir un pseudo-terminal");
-        esclave = hors_standard(esclave, "impossible d'ouvrir un pseudo-terminal");
-        non_bloquant(terminal_.fd);
-        // What the caller writes is input, not something to read back.
-        struct termios t;
-        tcgetattr(esclave, &t);
-        t.c_lflag &= ~(ECHO | ECHONL);
-        tcsetattr(esclave, TCSANOW, &t);
-        if (l.terminal_arrete) {
-            // Stopped by the slave's side, which only the slave's side can
-            // restart (Ctrl-Q from the program's input cannot).
-            tcflow(esclave, TCOOFF);
-            esclave_arrete_ = hors_standard(dup(esclave), "impossible d'ouvrir un pseudo-terminal");
-        }
+void Processus::ouvrir_terminal(const Lancement &l, Depart &d)
+{
+    int maitre;
+    struct winsize taille = {24, 80, 0, 0};
+    const char *quoi = "impossible d'ouvrir un pseudo-terminal";
+    if (openpty(&maitre, &d.esclave, nullptr, nullptr, &taille) != 0)
+        echec(quoi);
+    terminal_.fd = hors_standard(maitre, quoi);
+    d.esclave = hors_standard(d.esclave, quoi);
+    if (const char *nom = ttyname(d.esclave))
+        d.terminal = nom; // as /dev/stdout, say
+    non_bloquant(terminal_.fd);
+    // What the caller writes is input, not something to read back.
+    struct termios t;
+    tcgetattr(d.esclave, &t);
+    t.c_lflag &= ~(ECHO | ECHONL);
+    tcsetattr(d.esclave, TCSANOW, &t);
+    if (l.terminal_arrete) {
+        // Stopped by the slave's side, which only the slave's side can
+        // restart (Ctrl-Q from the program's input cannot).
+        tcflow(d.esclave, TCOOFF);
+        esclave_arrete_ = hors_standard(dup(d.esclave), quoi);
     }
+}
 
-    // The descriptor the child gets for one stream, and the caller's side.
-    constexpr int ferme = -1, comme_sortie = -2, herite = -3;
-    auto preparer = [&](Flux flux, bool lecture_par_programme, Flot *flot_appelant,
-                        const char *nom_fichier) -> int {
-        switch (flux) {
-        case Flux::tube: {
-            int t[2];
-            tube(t);
-            if (lecture_par_programme) {
-                entree_ = t[1];
-                non_bloquant(entree_);
-                return t[0];
-            }
-            flot_appelant->fd = t[0];
-            return t[1];
+// The descriptor the child gets for one stream; the caller's side goes to
+// entree_ or flot.
+int Processus::preparer_flux(const Lancement &l, Flux flux, bool entree, Flot *flot,
+                             const char *nom, const Depart &d)
+{
+    switch (flux) {
+    case Flux::tube: {
+        int t[2];
+        tube(t);
+        if (entree) {
+            entree_ = t[1];
+            non_bloquant(entree_);
+            return t[0];
         }
-        case Flux::fichier: {
-            if (dossier_.empty())
-                dossier_ = dossier_temporaire();
-            std::string p = dossier_ + "/" + nom_fichier;
-            const char *quoi = "impossible de créer un fichier temporaire";
-            if (lecture_par_programme) {
-                std::ofstream(p, std::ios::binary) << l.contenu_entree;
-                return hors_standard(open(p.c_str(), O_RDONLY), quoi);
-            }
-            flot_appelant->chemin = p;
-            return hors_standard(open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), quoi);
+        flot->fd = t[0];
+        return t[1];
+    }
+    case Flux::fichier: {
+        if (dossier_.empty())
+            dossier_ = dossier_temporaire();
+        std::string p = dossier_ + "/" + nom;
+        const char *quoi = "impossible de créer un fichier temporaire";
+        if (entree) {
+            std::ofstream(p, std::ios::binary) << l.contenu_entree;
+            return hors_standard(open(p.c_str(), O_RDONLY), quoi);
         }
-        case Flux::nul:
-            return hors_standard(open("/dev/null", lecture_par_programme ? O_RDONLY : O_WRONLY),
-                                 "impossible d'ouvrir /dev/null");
-        case Flux::ferme:
-            return ferme;
-        case Flux::terminal:
-            return esclave;
-        case Flux::sortie:
-            return comme_sortie; // set below, once stdout's descriptor exists
-        case Flux::herite:
-            return herite;
-        }
+        flot->chemin = p;
+        return hors_standard(open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), quoi);
+    }
+    case Flux::nul:
+        return hors_standard(open("/dev/null", entree ? O_RDONLY : O_WRONLY),
+                             "impossible d'ouvrir /dev/null");
+    case Flux::ferme:
         return ferme;
-    };
-    int fds[3] = {
-        preparer(l.entree, true, nullptr, "entree"),
-        preparer(l.sortie, false, &sortie_, "sortie"),
-        preparer(l.erreur, false, &erreur_, "erreur"),
-    };
-    if (fds[2] == comme_sortie)
-        fds[2] = fds[1] == herite ? hors_standard(dup(1), "impossible de copier la sortie") : fds[1];
+    case Flux::terminal:
+        return d.esclave;
+    case Flux::sortie:
+        return comme_sortie; // set below, once stdout's descriptor exists
+    case Flux::herite:
+        return herite;
+    }
+    return ferme;
+}
 
+// The three standard streams, and the pipes that report from the child.
+void Processus::preparer_flux(const Lancement &l, Depart &d)
+{
+    if (utilise_terminal(l))
+        ouvrir_terminal(l, d);
+    d.fds[0] = preparer_flux(l, l.entree, true, nullptr, "entree", d);
+    d.fds[1] = preparer_flux(l, l.sortie, false, &sortie_, "sortie", d);
+    d.fds[2] = preparer_flux(l, l.erreur, false, &erreur_, "erreur", d);
+    if (d.fds[2] == comme_sortie)
+        d.fds[2] = d.fds[1] == herite ? hors_standard(dup(1), "impossible de copier la sortie")
+                                      : d.fds[1];
     // The program's own side of its streams is the unprivileged user's, as
     // a user's terminal and pipes are theirs (so it can reopen them).
-    if (qui)
-        for (int fd : {fds[0], fds[1], fds[2], esclave})
-            if (fd >= 0 && fchown(fd, qui->uid, qui->gid) != 0)
+    if (d.qui)
+        for (int fd : {d.fds[0], d.fds[1], d.fds[2], d.esclave})
+            if (fd >= 0 && fchown(fd, d.qui->uid, d.qui->gid) != 0)
                 echec("impossible de confier un flux à l'utilisateur sans privilège");
-
-    int rapport[2]; // carries the failed step and errno from the child
-    tube(rapport);
-    int canal_ecoute[2] = {-1, -1}; // carries seccomp's listener from the child
+    tube(d.rapport);
     if (l.sigchld_differe &&
-        socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, canal_ecoute) != 0)
+        socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, d.canal_ecoute) != 0)
         echec("impossible de créer une paire de sockets");
+}
 
+void Processus::demarrer(const Lancement &l)
+{
+    Depart d;
+    preparer_programme(l, d);
+    preparer_flux(l, d);
     // What the caller's stdio still holds leaves before the program's output.
     if (l.entree == Flux::herite || l.sortie == Flux::herite || l.erreur == Flux::herite)
         std::fflush(nullptr);
-
-    pid_t parent = getpid();
+    d.parent = getpid();
     pid_ = fork();
     if (pid_ < 0)
         echec("impossible de créer un processus");
-    if (pid_ == 0) {
-        setpgid(0, 0);
-        sigset_t aucun;
-        sigemptyset(&aucun);
-        sigprocmask(SIG_SETMASK, &aucun, nullptr);
-        for (int s = 1; s < NSIG; s++)
-            signal(s, SIG_DFL);
-        if (l.sigchld_ignore)
-            signal(SIGCHLD, SIG_IGN);
-        for (int n = 0; n < 3; n++) {
-            if (fds[n] == herite)
-                continue;
-            if (fds[n] < 0)
-                close(n);
-            else
-                dup2(fds[n], n); // the copy on 0-2 survives exec
-        }
-        for (int k = 0; k < l.pids_sautes; k++) {
-            pid_t saute = fork();
-            if (saute == 0)
-                _exit(0);
-            if (saute > 0)
-                waitpid(saute, nullptr, 0);
-        }
-        int message[2] = {0, 0};
-        if (l.restreint && !restreindre(qui, processus))
-            message[0] = restriction;
-        else if (l.fork_impossible && !interdire_fork())
-            message[0] = interdiction_fork;
-        else {
-            if (l.sigchld_differe)
-                ecouter_sigchld(canal_ecoute[1]);
-            // After the change of user, which clears it: the program ends
-            // with the thread that started it, whatever ends that thread.
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (getppid() != parent)
-                _exit(127);
-            execve(chemin.c_str(), argv.data(), envp.data());
-            message[0] = exec;
-        }
-        message[1] = errno;
-        [[maybe_unused]] ssize_t n = write(rapport[1], message, sizeof message);
-        _exit(127);
+    if (pid_ == 0)
+        devenir_le_programme(l, d);
+    apres_le_fork(l, d);
+}
+
+// In the child, from the fork to exec: it becomes the program, or reports
+// through rapport the step that failed.
+void Processus::devenir_le_programme(const Lancement &l, const Depart &d)
+{
+    setpgid(0, 0);
+    sigset_t aucun;
+    sigemptyset(&aucun);
+    sigprocmask(SIG_SETMASK, &aucun, nullptr);
+    for (int s = 1; s < NSIG; s++)
+        signal(s, SIG_DFL);
+    if (l.sigchld_ignore)
+        signal(SIGCHLD, SIG_IGN);
+    for (int n = 0; n < 3; n++) {
+        if (d.fds[n] == herite)
+            continue;
+        if (d.fds[n] < 0)
+            close(n);
+        else
+            dup2(d.fds[n], n); // the copy on 0-2 survives exec
     }
+    for (int k = 0; k < l.pids_sautes; k++) {
+        pid_t saute = fork();
+        if (saute == 0)
+            _exit(0);
+        if (saute > 0)
+            waitpid(saute, nullptr, 0);
+    }
+    int message[2] = {0, 0};
+    if (l.restreint && !restreindre(d.qui, d.processus))
+        message[0] = restriction;
+    else if (l.fork_impossible && !interdire_fork())
+        message[0] = interdiction_fork;
+    else if (l.confinement && chdir(l.confinement->dossier.c_str()) != 0)
+        message[0] = confinement;
+    else {
+        // What this kernel cannot hold, promesses_du_confinement() says.
+        if (l.confinement)
+            confiner(*l.confinement, d.terminal.c_str());
+        if (l.sigchld_differe)
+            ecouter_sigchld(d.canal_ecoute[1]);
+        // After the change of user, which clears it: the program ends
+        // with the thread that started it, whatever ends that thread.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != d.parent)
+            _exit(127);
+        execve(d.chemin.c_str(), d.argv.data(), d.envp.data());
+        message[0] = exec;
+    }
+    message[1] = errno;
+    [[maybe_unused]] ssize_t n = write(d.rapport[1], message, sizeof message);
+    _exit(127);
+}
+
+// The caller's side once the child exists: it keeps only its own ends, and
+// learns whether the child became the program.
+void Processus::apres_le_fork(const Lancement &l, Depart &d)
+{
     suivi().fins[pid_] = std::nullopt;
     if (ramasseur_)
         suivi().ramasseurs++;
     place_ = prendre_place(pid_);
 
-    // Only the child keeps the program's side of each stream.
     setpgid(pid_, pid_); // also from here, so it holds before any kill
     for (int n = 0; n < 3; n++)
-        if (fds[n] >= 0 && fds[n] != esclave && (n < 2 || fds[n] != fds[1]))
-            close(fds[n]);
-    if (esclave >= 0)
-        close(esclave);
-    close(rapport[1]);
+        if (d.fds[n] >= 0 && d.fds[n] != d.esclave && (n < 2 || d.fds[n] != d.fds[1]))
+            close(d.fds[n]);
+    if (d.esclave >= 0)
+        close(d.esclave);
+    close(d.rapport[1]);
     if (l.sigchld_differe) {
-        close(canal_ecoute[1]);
-        ecoute_ = recevoir_ecoute(canal_ecoute[0]);
-        close(canal_ecoute[0]);
+        close(d.canal_ecoute[1]);
+        ecoute_ = recevoir_ecoute(d.canal_ecoute[0]);
+        close(d.canal_ecoute[0]);
         if (ecoute_ >= 0)
             ecoutes()[ecoute_];
     }
     int message[2] = {0, 0};
-    ssize_t n = read(rapport[0], message, sizeof message);
-    close(rapport[0]);
+    ssize_t n = read(d.rapport[0], message, sizeof message);
+    close(d.rapport[0]);
     if (n == sizeof message) {
+        const std::string qui = entre_guillemets(d.chemin);
         switch (message[0]) {
         case restriction:
-            echec("impossible de restreindre " + entre_guillemets(chemin), message[1]);
+            echec("impossible de restreindre " + qui, message[1]);
         case interdiction_fork:
-            echec("impossible d'interdire fork à " + entre_guillemets(chemin), message[1]);
+            echec("impossible d'interdire fork à " + qui, message[1]);
+        case confinement:
+            echec("impossible de confiner " + qui + " dans " +
+                      entre_guillemets(l.confinement->dossier),
+                  message[1]);
         default:
-            throw Inexecutable("impossible de lancer " + entre_guillemets(chemin) + insecable +
-                               ": " + raison(message[1]));
+            throw Inexecutable("impossible de lancer " + qui + insecable + ": " +
+                               raison(message[1]));
         }
     }
     if (l.entree == Flux::terminal)
@@ -933,6 +1007,8 @@ void adopter_les_orphelins(bool ramasser_aussitot)
 }
 
 void toujours_restreindre() { suivi().tous_restreints = true; }
+
+void toujours_confiner(const Confinement &confinement) { suivi().confinement = confinement; }
 
 void arreter_tout() noexcept
 {

@@ -22,6 +22,8 @@
 
 #include <sys/types.h>
 
+#include "confinement.h"
+
 namespace lancement {
 
 using namespace std::chrono_literals;
@@ -41,16 +43,18 @@ enum class Flux {
 // Where to read what the program wrote.
 enum class Canal { sortie, erreur, terminal };
 
+// Callers name only the settings that matter to them: every field has its
+// default.
 struct Lancement {
-    std::string programme;              // path of the built program, or a name PATH finds
-    std::vector<std::string> arguments; // argv[1] onwards
-    std::optional<std::string> nom;     // argv[0]; the program's file name if unset
+    std::string programme = {};         // path of the built program, or a name PATH finds
+    std::vector<std::string> arguments = {}; // argv[1] onwards
+    std::optional<std::string> nom = {}; // argv[0]; the program's file name if unset
     Flux entree = Flux::tube;
     Flux sortie = Flux::tube;
     Flux erreur = Flux::tube;
-    std::string contenu_entree; // what a file stdin holds; what executer writes to a pipe
+    std::string contenu_entree = {}; // what a file stdin holds; what executer writes to a pipe
     // Changes to the inherited environment: a value sets, nullopt unsets.
-    std::vector<std::pair<std::string, std::optional<std::string>>> environnement;
+    std::vector<std::pair<std::string, std::optional<std::string>>> environnement = {};
     bool sigchld_ignore = false;  // started with SIGCHLD ignored
     bool fork_impossible = false; // every fork of the program fails with EAGAIN
     // A program one does not trust (a student's): started by root, it runs as
@@ -78,6 +82,9 @@ struct Lancement {
     // 5.5); where the kernel refuses it, nothing waits
     // (Processus::sigchld_differe says which).
     bool sigchld_differe = false;
+    // A program that must touch nothing of the caller's (confinement.h):
+    // it is then restreint too.
+    std::optional<Confinement> confinement = std::nullopt;
 };
 
 // What the constructor of Processus throws when the program itself cannot be
@@ -133,7 +140,15 @@ private:
         std::string lu;      // what has been read
         bool fini = false;
     };
+    struct Depart; // what the started process needs, made before the fork
     void demarrer(const Lancement &lancement);
+    void preparer_programme(const Lancement &l, Depart &d);
+    void ouvrir_terminal(const Lancement &l, Depart &d);
+    int preparer_flux(const Lancement &l, Flux flux, bool entree, Flot *flot, const char *nom,
+                      const Depart &d);
+    void preparer_flux(const Lancement &l, Depart &d);
+    void apres_le_fork(const Lancement &l, Depart &d);
+    [[noreturn]] static void devenir_le_programme(const Lancement &l, const Depart &d);
     void liberer(); // ends and reaps what is left, closes, removes
     Flot &flot(Canal canal);
     void lire_disponible(Duree attente); // one poll round over every open flot
@@ -173,6 +188,11 @@ void adopter_les_orphelins(bool ramasser_aussitot = false);
 // From now on, every program this process starts is restreint, whatever
 // its Lancement says (for a caller that only ever runs untrusted programs).
 void toujours_restreindre();
+
+// From now on, every program this process starts is confined so, unless its
+// Lancement names a confinement of its own (for a caller that only ever runs
+// untrusted programs, all writing in one folder).
+void toujours_confiner(const Confinement &confinement);
 
 // SIGKILL to every group started and not yet ended. Async-signal-safe: for a
 // handler of SIGINT or SIGTERM.
