@@ -127,7 +127,7 @@ int sous_garde(const fs::path &dossier, const std::function<int()> &travail)
         sigprocmask(SIG_SETMASK, &avant, nullptr);
         if (getppid() != garde)
             raise(SIGTERM); // the guard is gone already
-        lancement::adopter_les_orphelins(true);
+        lancement::adopter_les_orphelins();
         int code = travail();
         std::fflush(nullptr);
         std::exit(code);

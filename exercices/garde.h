@@ -23,9 +23,9 @@
 
 namespace exercices {
 
-// Runs travail in the worker and returns its exit status, once the folder
-// (which travail may fill) is removed. When the worker dies of a signal, so
-// does the guard.
+// Runs travail in the worker (a subreaper, as the guard is) and returns its
+// exit status, once the folder (which travail may fill) is removed. When the
+// worker dies of a signal, so does the guard.
 int sous_garde(const std::filesystem::path &dossier, const std::function<int()> &travail);
 
 // The cleaner's option and its work: verifier --nettoyer SIGNAL DOSSIER.

@@ -94,6 +94,9 @@ int sous_garde_dans_un_dossier(const fs::path &dossier_bin,
     lancement::toujours_restreindre();
     lancement::toujours_confiner({dossier.string(), {dossier_bin.string()}});
     return sous_garde(dossier, [&] {
+        // The worker's only children are the programs it starts, and their
+        // orphans: it reaps them all as they end.
+        lancement::ramasser_tous_les_enfants();
         try {
             return travail(dossier);
         } catch (const std::exception &e) {

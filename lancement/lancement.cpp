@@ -67,7 +67,7 @@ struct Suivi {
     // The live programs' pids, and their code once a sweep has reaped them.
     std::map<pid_t, std::optional<int>> fins;
     int ramasseurs = 0; // live programs started with ramasser_orphelins
-    bool toujours = false; // adopter_les_orphelins(true)
+    bool toujours = false; // ramasser_tous_les_enfants()
     bool tous_restreints = false; // toujours_restreindre()
     std::optional<Confinement> confinement; // toujours_confiner()
 };
@@ -999,12 +999,13 @@ Resultat executer(const Lancement &lancement, Duree limite)
     return r;
 }
 
-void adopter_les_orphelins(bool ramasser_aussitot)
+void adopter_les_orphelins()
 {
     if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
         echec("impossible d'adopter les orphelins (prctl)");
-    suivi().toujours = ramasser_aussitot;
 }
+
+void ramasser_tous_les_enfants() { suivi().toujours = true; }
 
 void toujours_restreindre() { suivi().tous_restreints = true; }
 

@@ -180,10 +180,13 @@ Resultat executer(const Lancement &lancement, Duree limite = 10s);
 
 // Makes the caller a child subreaper: orphans of the programs it starts come
 // back to it instead of init. An explicit choice, for the whole process.
-// With ramasser_aussitot, every wait and poll of this library then reaps
-// them, as if every program were started with ramasser_orphelins (for a
-// caller whose only children are the programs it starts this way).
-void adopter_les_orphelins(bool ramasser_aussitot = false);
+void adopter_les_orphelins();
+
+// From now on, every wait and poll of this library reaps every child of the
+// caller's that has ended (waitpid(-1)), as if every program were started
+// with ramasser_orphelins: for a subreaper whose only children are the
+// programs it starts this way and their orphans.
+void ramasser_tous_les_enfants();
 
 // From now on, every program this process starts is restreint, whatever
 // its Lancement says (for a caller that only ever runs untrusted programs).
