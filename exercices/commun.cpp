@@ -75,9 +75,17 @@ Verdict code_et_erreur(const Resultat &r, int code, const std::string &erreur, b
     bool vue = dedans ? r.erreur.find(erreur) != std::string::npos : r.erreur == erreur;
     if (r.code == code && vue)
         return tenu();
+    // What is right is said as right: only the wrong half is to be mended.
+    if (vue)
+        return echoue(fin(r) + " au lieu du code " + nombre(code) + " ; la sortie d'erreur, " +
+                      cite(r.erreur) + ", est juste");
+    std::string attendu = dedans ? cite(erreur) + " parmi ses lignes (les autres peuvent y rester)"
+                                 : cite(erreur);
+    if (r.code == code)
+        return echoue("le code " + nombre(code) + " est juste, mais la sortie d'erreur est " +
+                      cite(r.erreur) + " ; attendu " + attendu);
     return echoue(fin(r) + ", sortie d'erreur " + cite(r.erreur) + " ; attendu le code " +
-                  nombre(code) + " et " + cite(erreur) +
-                  (dedans ? " sur la sortie d'erreur" : ""));
+                  nombre(code) + " et, sur la sortie d'erreur, " + attendu);
 }
 
 std::string en_secondes(double secondes)

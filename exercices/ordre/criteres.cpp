@@ -180,9 +180,8 @@ Retenue retenir(const Contexte &c, Duree tenue)
 // times: a busy moment passes, and the verdict rule stays the same.
 const std::vector<Retenue> &retenues(const Contexte &c)
 {
-    static std::map<std::string, std::vector<Retenue>> vues;
-    auto &v = vues[c.programme];
-    if (v.empty())
+    return c.memoire->une_fois<std::vector<Retenue>>("exécutions retenues", [&] {
+        std::vector<Retenue> v;
         for (Duree tenue : {100ms, 800ms}) {
             std::string quelle = "exécution retenue " + nombre(static_cast<long>(v.size()) + 1) +
                                  " sur 2";
@@ -197,7 +196,8 @@ const std::vector<Retenue> &retenues(const Contexte &c)
             if (!r.faute.empty())
                 break;
         }
-    return v;
+        return v;
+    });
 }
 
 constexpr int nb_tubes = 3;
@@ -205,13 +205,14 @@ constexpr int nb_tubes = 3;
 // Runs in a pipe, once a program.
 const std::vector<Resultat> &dans_un_tube(const Contexte &c)
 {
-    static std::map<std::string, std::vector<Resultat>> vues;
-    auto &v = vues[c.programme];
-    for (int k = static_cast<int>(v.size()); k < nb_tubes; k++) {
-        c.avancer("exécution dans un tube " + nombre(k + 1) + " sur " + nombre(nb_tubes));
-        v.push_back(executer({.programme = c.programme, .pids_sautes = 1}, 3s));
-    }
-    return v;
+    return c.memoire->une_fois<std::vector<Resultat>>("exécutions dans un tube", [&] {
+        std::vector<Resultat> v;
+        for (int k = 0; k < nb_tubes; k++) {
+            c.avancer("exécution dans un tube " + nombre(k + 1) + " sur " + nombre(nb_tubes));
+            v.push_back(executer({.programme = c.programme, .pids_sautes = 1}, 3s));
+        }
+        return v;
+    });
 }
 
 // What is wrong with the names in the lines, given the pids the kernel
