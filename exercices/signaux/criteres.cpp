@@ -250,6 +250,77 @@ const Compte &compter_avec_fils(const Contexte &c)
     return c.memoire->une_fois<Compte>("signaux sh -c read", [&] { return compter_avec_fils_une_fois(c); });
 }
 
+std::string rapport(pid_t fils, const std::string &fin)
+{
+    return "fils " + nombre(fils) + " " + fin + "\n";
+}
+
+// « signaux sh -c 'read x; exit 3' » once more: the program held at the
+// return of its write of « tasse 2 » (ptrace), its child made to end then
+// (a line on its input), and let go with SIGCHLD waiting: a handler that
+// writes with stdio finds « tasse 2 » still in the buffer, and writes it again.
+struct Juste {
+    std::string pourquoi; // when it could not be set up
+    bool douteux = false; // ... for a reason of the machine's
+    pid_t fils = -1;
+    std::string sortie;
+    std::optional<int> code;
+};
+
+Juste fils_au_retour_une_fois(const Contexte &c)
+{
+    Juste o;
+    Processus p({.programme = c.programme, .arguments = {"sh", "-c", "read x; exit 3"},
+                 .environnement = chemin(c)});
+    std::string vu = lire_jusqu_a_ligne(p, "tasse 1\n", 2s);
+    if (vu.find("tasse 1\n") == std::string::npos) {
+        o.pourquoi = sans_tasse_1(vu, !p.attendre(0ms));
+        return o;
+    }
+    o.fils = fils_de(p.pid());
+    if (auto refus = saisir(p.pid()); !refus.empty()) {
+        o.pourquoi = refus + " : la fin du fils n'a pas pu suivre l'écriture";
+        o.douteux = true;
+        return o;
+    }
+    bool fini = false;
+    auto ecrit = [&](const AppelSuivi &a) {
+        return (a.numero == SYS_write || a.numero == SYS_writev) && a.arguments[0] == 1 &&
+               octets_ecrits(p.pid(), a).find("tasse 2\n") != std::string::npos;
+    };
+    auto finir_le_fils = [&](long retour) {
+        if (retour <= 0)
+            return false;
+        try {
+            p.ecrire("\n", 1s);
+        } catch (const std::exception &) {
+            // stdin closed: the child does not end, seen below
+        }
+        fini = attendre_que([&] {
+            auto e = o.fils > 0 ? lire_stat(o.fils) : std::nullopt;
+            return !e || e->etat == 'Z';
+        }, 2s);
+        return true;
+    };
+    auto raison = suivre(p.pid(), ecrit, finir_le_fils, 3s);
+    if (!raison.empty() || !fini) {
+        o.pourquoi = !raison.empty() ? raison : "le fils n'a pas fini en 2 s";
+        o.douteux = raison.empty();
+        return o;
+    }
+    p.lire_jusqu_a(Canal::sortie, "tasse 3\n", 2s);
+    kill(p.pid(), SIGINT);
+    o.code = p.attendre(2s);
+    o.sortie = p.lire_tout(Canal::sortie, o.code ? 1s : 100ms);
+    return o;
+}
+
+const Juste &fils_au_retour(const Contexte &c)
+{
+    return c.memoire->une_fois<Juste>("signaux sh -c read, fils fini au retour d'écriture",
+                                      [&] { return fils_au_retour_une_fois(c); });
+}
+
 // « signaux sleep 30 »: the program held stopped while its child is killed
 // and SIGTERM is sent, so that both signals are waiting when it goes on.
 struct Ensemble {
@@ -396,10 +467,6 @@ const Bloque &sortie_bloquee(const Contexte &c)
     return c.memoire->une_fois<Bloque>("signaux sleep 30, sortie pleine", [&] { return sortie_bloquee_une_fois(c); });
 }
 
-std::string rapport(pid_t fils, const std::string &fin)
-{
-    return "fils " + nombre(fils) + " " + fin + "\n";
-}
 
 } // namespace
 
@@ -467,6 +534,22 @@ Exercice exercice_signaux()
              // The report is the criterion above's.
              return octets(std::regex_replace(o.sortie, std::regex("fils [^\n]*\n"), ""),
                            "tasse 1\ntasse 2\ntotal : 2\n");
+         }},
+        {"le fils qui finit juste après l'écriture d'une ligne : rien en double, un rapport",
+         [](const Contexte &c) {
+             const auto &o = fils_au_retour(c);
+             if (!o.pourquoi.empty())
+                 return o.douteux ? impossible(o.pourquoi) : echoue(o.pourquoi);
+             std::string attendu = "tasse 1\ntasse 2\n" + rapport(o.fils, "terminé, code 3") +
+                                   "tasse 3\ntotal : 3\n";
+             if (compter(o.sortie, "tasse 2\n") > 1)
+                 return echoue("le fils fini à l'instant où l'écriture de « tasse 2 » se "
+                               "terminait, « tasse 2 » paraît deux fois : reçu " +
+                               cite(o.sortie) + " (un printf dans un gestionnaire ?)");
+             if (o.code != 0)
+                 return echoue(fin_de(o.code, "toujours en cours 2 s après SIGINT") +
+                               ", sortie " + cite(o.sortie));
+             return octets(o.sortie, attendu);
          }},
         {"SIGKILL au fils et SIGTERM arrivés ensemble : rapport, puis total",
          [](const Contexte &c) {
