@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+
+#include <sys/syscall.h>
 
 namespace exercices {
 
@@ -24,7 +27,8 @@ std::string fin(int code)
 std::string fin(const Resultat &r)
 {
     if (!r.code)
-        return "toujours en cours après " + en_secondes(r.secondes) + " (arrêté)";
+        return "toujours en cours après " + en_secondes(r.secondes) +
+               ", arrêté alors par verifier";
     return fin(*r.code);
 }
 
@@ -71,9 +75,17 @@ Verdict code_et_erreur(const Resultat &r, int code, const std::string &erreur, b
     bool vue = dedans ? r.erreur.find(erreur) != std::string::npos : r.erreur == erreur;
     if (r.code == code && vue)
         return tenu();
+    // What is right is said as right: only the wrong half is to be mended.
+    if (vue)
+        return echoue(fin(r) + " au lieu du code " + nombre(code) + " ; la sortie d'erreur, " +
+                      cite(r.erreur) + ", est juste");
+    std::string attendu = dedans ? cite(erreur) + " parmi ses lignes (les autres peuvent y rester)"
+                                 : cite(erreur);
+    if (r.code == code)
+        return echoue("le code " + nombre(code) + " est juste, mais la sortie d'erreur est " +
+                      cite(r.erreur) + " ; attendu " + attendu);
     return echoue(fin(r) + ", sortie d'erreur " + cite(r.erreur) + " ; attendu le code " +
-                  nombre(code) + " et " + cite(erreur) +
-                  (dedans ? " sur la sortie d'erreur" : ""));
+                  nombre(code) + " et, sur la sortie d'erreur, " + attendu);
 }
 
 std::string en_secondes(double secondes)
@@ -90,6 +102,60 @@ double secondes(Horloge::duration d) { return std::chrono::duration<double>(d).c
 std::string chemin_avec(const std::string &dossier)
 {
     return dossier + ":/usr/local/bin:/usr/bin:/bin";
+}
+
+std::vector<std::pair<std::string, std::optional<std::string>>> chemin(const Contexte &c)
+{
+    return {{"PATH", chemin_avec(c.dossier_bin)}};
+}
+
+std::string nom_d_appel(long numero)
+{
+    static const std::pair<long, const char *> noms[] = {
+        {SYS_read, "read"}, {SYS_write, "write"}, {SYS_writev, "writev"},
+        {SYS_wait4, "wait4 (wait, waitpid)"}, {SYS_waitid, "waitid"},
+#ifdef SYS_pause
+        {SYS_pause, "pause"},
+#endif
+        {SYS_rt_sigsuspend, "sigsuspend"}, {SYS_rt_sigtimedwait, "sigwait"},
+        {SYS_nanosleep, "nanosleep (sleep)"}, {SYS_clock_nanosleep, "clock_nanosleep (sleep)"},
+#ifdef SYS_poll
+        {SYS_poll, "poll"},
+#endif
+        {SYS_ppoll, "ppoll"}, {SYS_pselect6, "select"}, {SYS_futex, "futex"},
+#ifdef SYS_epoll_wait
+        {SYS_epoll_wait, "epoll_wait"},
+#endif
+        {SYS_epoll_pwait, "epoll_wait"},
+    };
+    for (const auto &[n, nom] : noms)
+        if (n == numero)
+            return nom;
+    return "l'appel système " + nombre(numero);
+}
+
+std::string ou_il_attend(const std::string &nom, pid_t pid)
+{
+    auto e = lire_stat(pid);
+    std::string qui = nom + " (pid " + nombre(pid) + ")";
+    if (!e || e->etat == 'Z')
+        return qui + " a fini";
+    std::string texte = qui;
+    auto appel = appel_en_cours(pid);
+    if (e->etat == 'T' || e->etat == 't')
+        texte += " est arrêté";
+    else if (appel && appel->numero >= 0)
+        texte += " est bloqué dans " + nom_d_appel(appel->numero) + " (/proc/" + nombre(pid) +
+                 "/syscall)";
+    else if (e->etat == 'R')
+        texte += " calcule sans fin (état R)";
+    else
+        texte += ", état " + std::string(1, e->etat);
+    std::string fils;
+    for (const auto &f : enfants_de(pid))
+        fils += (fils.empty() ? "" : ", ") + f.etat.nom + " (pid " + nombre(f.pid) + ")" +
+                (f.etat.etat == 'Z' ? " zombie, non recueilli" : " vivant");
+    return texte + (fils.empty() ? ", sans fils" : " ; ses fils : " + fils);
 }
 
 std::string qui(const Contexte &c, pid_t pid)
@@ -112,6 +178,13 @@ Verdict::Sorte Veille::juger(double mesure, double limite) const
     if (mesure <= limite)
         return Verdict::tenu;
     return mesure > limite + 2 * ecart_ ? Verdict::echoue : Verdict::impossible;
+}
+
+Verdict::Sorte Veille::juger_au_moins(double mesure, double minimum) const
+{
+    if (mesure >= minimum)
+        return Verdict::tenu;
+    return mesure < minimum - 2 * ecart_ ? Verdict::echoue : Verdict::impossible;
 }
 
 std::string Veille::doute() const

@@ -2,7 +2,10 @@
 // and its criteria, each one a sentence and the check that proves it.
 #pragma once
 
+#include <any>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,23 @@ inline Verdict tenu(std::string preuve = "") { return {Verdict::tenu, std::move(
 inline Verdict echoue(std::string preuve) { return {Verdict::echoue, std::move(preuve)}; }
 inline Verdict impossible(std::string raison) { return {Verdict::impossible, std::move(raison)}; }
 
+// The observations of one program that several criteria read (one watched
+// run, say): made by whichever criterion needs it first, kept for this
+// program only, so that no criterion depends on another having run before.
+class Memoire {
+public:
+    template <class T, class Faire> const T &une_fois(const std::string &cle, Faire faire)
+    {
+        auto vue = vues_.find(cle);
+        if (vue == vues_.end())
+            vue = vues_.emplace(cle, std::make_shared<std::any>(T(faire()))).first;
+        return std::any_cast<const T &>(*vue->second);
+    }
+
+private:
+    std::map<std::string, std::shared_ptr<std::any>> vues_;
+};
+
 // What a check is given: the student's program, and the folder holding the
 // suite's own programs (cupcounter, the walkers).
 struct Contexte {
@@ -32,6 +52,8 @@ struct Contexte {
     // Shows how far a long check has gone (« exécution 7 sur 20 »), on one
     // line that the verdict then replaces; does nothing out of a terminal.
     std::function<void(const std::string &)> avancer = [](const std::string &) {};
+    // What the criteria have seen of this program so far (see Memoire).
+    std::shared_ptr<Memoire> memoire = std::make_shared<Memoire>();
 };
 
 struct Critere {
@@ -82,6 +104,14 @@ std::string en_secondes(double secondes);
 double secondes(Horloge::duration d);
 // The usual PATH with the suite's folder first.
 std::string chemin_avec(const std::string &dossier);
+// The environment a program is started with: that PATH.
+std::vector<std::pair<std::string, std::optional<std::string>>> chemin(const Contexte &c);
+// Where a process that does not end is: « tube (pid 12) est bloqué dans
+// sigsuspend », with its children still there (« sh (pid 13) zombie, non
+// recueilli »), read from /proc; « nom (pid 12) a fini » when it has gone.
+std::string ou_il_attend(const std::string &nom, pid_t pid);
+// The name of a system call, as strace writes it (« wait4 »).
+std::string nom_d_appel(long numero);
 // A pid as a student can place it: « 1234 », or « 1234 (verifier lui-même) »
 // when it is the checker that started the program, and adopts its orphans.
 std::string qui(const Contexte &c, pid_t pid);
@@ -92,13 +122,13 @@ std::string qui(const Contexte &c, pid_t pid);
 class Veille {
 public:
     void regarder();
-    // The longest time between two looks so far.
-    double plus_long_ecart() const { return ecart_; }
     // A time measured against its limit: held within it; failed only beyond
     // it by more than twice the checker's own lateness (once for the
     // checker's look, once for the program, kept waiting as long); « ? »
     // in between.
     Verdict::Sorte juger(double mesure, double limite) const;
+    // The same for a time that must be at least minimum.
+    Verdict::Sorte juger_au_moins(double mesure, double minimum) const;
     // Why a time just over its limit cannot be judged.
     std::string doute() const;
 

@@ -51,8 +51,8 @@ std::size_t octets_pour(std::string_view texte, std::size_t n)
 // Gives a file or folder to the unprivileged user, when there is one.
 void confier(const fs::path &chemin)
 {
-    if (auto qui = lancement::utilisateur_restreint())
-        if (chown(chemin.c_str(), qui->uid, qui->gid) != 0)
+    if (auto restreint = lancement::utilisateur_restreint())
+        if (chown(chemin.c_str(), restreint->uid, restreint->gid) != 0)
             throw std::runtime_error("impossible de confier " + chemin.string() +
                                      " à l'utilisateur sans privilège");
 }
@@ -142,10 +142,10 @@ std::string plier(std::string_view debut, std::string_view texte, std::size_t re
     };
     std::size_t pos = 0;
     while (pos <= texte.size()) {
-        std::size_t fin = texte.find_first_of(" \n", pos);
-        if (fin == std::string_view::npos)
-            fin = texte.size();
-        std::string_view mot = texte.substr(pos, fin - pos);
+        std::size_t bout = texte.find_first_of(" \n", pos);
+        if (bout == std::string_view::npos)
+            bout = texte.size();
+        std::string_view mot = texte.substr(pos, bout - pos);
         if (!mot.empty()) {
             std::size_t place = premier_mot ? 0 : 1;
             if (colonne + place + colonnes(mot) > largeur && !premier_mot)
@@ -163,9 +163,9 @@ std::string plier(std::string_view debut, std::string_view texte, std::size_t re
             colonne += colonnes(mot);
             premier_mot = false;
         }
-        if (fin < texte.size() && texte[fin] == '\n')
+        if (bout < texte.size() && texte[bout] == '\n')
             a_la_ligne();
-        pos = fin + 1;
+        pos = bout + 1;
     }
     return resultat + "\n";
 }
@@ -174,12 +174,12 @@ std::string plier(std::string_view debut, std::string_view texte, std::size_t re
 // way searchable by others, or its own).
 bool atteignable(const fs::path &dossier)
 {
-    auto qui = lancement::utilisateur_restreint();
-    if (!qui)
+    auto restreint = lancement::utilisateur_restreint();
+    if (!restreint)
         return true;
     for (fs::path d = fs::absolute(dossier); !d.empty(); d = d.parent_path()) {
         struct stat s;
-        if (stat(d.c_str(), &s) != 0 || (!(s.st_mode & S_IXOTH) && s.st_uid != qui->uid))
+        if (stat(d.c_str(), &s) != 0 || (!(s.st_mode & S_IXOTH) && s.st_uid != restreint->uid))
             return false;
         if (d == d.root_path())
             break;
@@ -246,10 +246,9 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
     Contexte contexte;
     contexte.verifier = getpid();
     contexte.dossier_bin = programmes_accessibles(dossier_bin, dossier).string();
-    if (exercice.texte) {
-        // A text (a prediction, say): the criteria read it as it is.
-        contexte.programme = programme.string();
-    } else if (programme.extension() == ".c" || programme.extension() == ".cpp") {
+    const bool source = programme.extension() == ".c" || programme.extension() == ".cpp";
+    // A text (a prediction, say) is read by the criteria as it is.
+    if (!exercice.texte && source) {
         auto compile = compiler(programme, dossier_bin, ici);
         if (!compile) {
             ecrire(plier("", "La compilation a échoué (voir ci-dessus)" + insecable +
@@ -258,7 +257,7 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
             return bilan;
         }
         contexte.programme = compile->string();
-    } else {
+    } else if (!exercice.texte) {
         // Where the unprivileged user, and the confined program, can run it.
         fs::path copie = ici / programme.filename();
         fs::copy_file(programme, copie);
@@ -311,16 +310,16 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
         bilan.echoues += v.sorte == Verdict::echoue;
         bilan.impossibles += v.sorte == Verdict::impossible;
     }
-    std::string fin = "Bilan" + insecable + ": " +
+    std::string resume = "Bilan" + insecable + ": " +
                       pluriel(bilan.tenus, "critère") + (bilan.tenus > 1 ? " tenus" : " tenu") +
                       " sur " + std::to_string(exercice.criteres.size());
     if (bilan.impossibles > 0)
-        fin += ", " + std::to_string(bilan.impossibles) + " que cette machine ne permet pas " +
+        resume += ", " + std::to_string(bilan.impossibles) + " que cette machine ne permet pas " +
                "de vérifier («" + insecable + "?" + insecable + "»)";
     if (bilan.restants > 0)
-        fin += ", " + std::to_string(bilan.restants) + " laissé" +
+        resume += ", " + std::to_string(bilan.restants) + " laissé" +
                (bilan.restants > 1 ? "s" : "") + " de côté après le premier échec";
-    ecrire(plier("", fin + ".", 0));
+    ecrire(plier("", resume + ".", 0));
     return bilan;
 }
 

@@ -3,6 +3,9 @@
 // /proc, with arbre's own library.
 #include "exercice.h"
 
+#include <functional>
+#include <set>
+
 #include <fstream>
 #include <map>
 
@@ -29,11 +32,8 @@ struct Observation {
     std::size_t nombre = 0;
 };
 
-const Observation &observer(const Contexte &c)
+Observation observer_une_fois(const Contexte &c)
 {
-    static std::map<std::string, Observation> vues;
-    if (auto v = vues.find(c.programme); v != vues.end())
-        return v->second;
     Observation o;
     std::ifstream f(c.programme, std::ios::binary);
     std::string texte(taille_max + 1, '\0');
@@ -50,7 +50,7 @@ const Observation &observer(const Contexte &c)
             o.illisible = "il manque l'arbre, comme P(A(C) B)";
     }
     if (!o.illisible.empty())
-        return vues[c.programme] = o;
+        return o;
 
     o.prediction = *p;
     unsigned long long graine = p->graine.value_or(graine_enonce);
@@ -65,7 +65,12 @@ const Observation &observer(const Contexte &c)
     } catch (const arbre::Echec &e) {
         o.impossible = e.what();
     }
-    return vues[c.programme] = o;
+    return o;
+}
+
+const Observation &observer(const Contexte &c)
+{
+    return c.memoire->une_fois<Observation>("prédiction", [&] { return observer_une_fois(c); });
 }
 
 // What verifier prints, with French typography (non-breaking spaces).
@@ -80,6 +85,75 @@ std::optional<Verdict> sans_comparaison(const Observation &o)
     if (!o.impossible.empty())
         return impossible(arbre::typographie(o.impossible));
     return std::nullopt;
+}
+
+// The one process of the prediction (with its descendants) that, moved under
+// another of its processes, gives the real tree: « votre C (enfant de votre
+// P) est mal placé : dans /proc, il est l'enfant de votre A ». Empty when no
+// single move does.
+std::string mal_place(const arbre::Noeud &prevu, const arbre::Noeud &reel)
+{
+    // Every node by its path of child indexes from the root.
+    std::vector<std::vector<std::size_t>> chemins;
+    std::function<void(const arbre::Noeud &, std::vector<std::size_t> &)> parcourir =
+        [&](const arbre::Noeud &n, std::vector<std::size_t> &ici) {
+            chemins.push_back(ici);
+            for (std::size_t k = 0; k < n.enfants.size(); k++) {
+                ici.push_back(k);
+                parcourir(n.enfants[k], ici);
+                ici.pop_back();
+            }
+        };
+    std::vector<std::size_t> racine;
+    parcourir(prevu, racine);
+    auto noeud = [](arbre::Noeud &n, const std::vector<std::size_t> &chemin) -> arbre::Noeud & {
+        arbre::Noeud *x = &n;
+        for (auto k : chemin)
+            x = &x->enfants[k];
+        return *x;
+    };
+    // The smallest move first: a shape where moving C under A works may also
+    // work by moving A's whole subtree, which is not what the student did.
+    std::stable_sort(chemins.begin(), chemins.end(), [&](const auto &a, const auto &b) {
+        arbre::Noeud copie = prevu;
+        return arbre::taille(noeud(copie, a)) < arbre::taille(noeud(copie, b));
+    });
+    for (const auto &depuis : chemins) {
+        if (depuis.empty())
+            continue;
+        std::vector<std::size_t> parent(depuis.begin(), depuis.end() - 1);
+        for (const auto &vers : chemins) {
+            bool dedans = vers.size() >= depuis.size() &&
+                          std::equal(depuis.begin(), depuis.end(), vers.begin());
+            if (dedans || vers == parent)
+                continue;
+            arbre::Noeud essai = prevu;
+            const std::string nom_parent = noeud(essai, parent).nom;
+            const std::string nom_vers = noeud(essai, vers).nom;
+            arbre::Noeud deplace = noeud(essai, depuis);
+            auto &freres = noeud(essai, parent).enfants;
+            freres.erase(freres.begin() + static_cast<std::ptrdiff_t>(depuis.back()));
+            // Removing a node moves the paths after it: find the target again.
+            std::function<arbre::Noeud *(arbre::Noeud &)> chercher =
+                [&](arbre::Noeud &n) -> arbre::Noeud * {
+                if (n.nom == nom_vers)
+                    return &n;
+                for (auto &e : n.enfants)
+                    if (auto t = chercher(e))
+                        return t;
+                return nullptr;
+            };
+            auto cible = chercher(essai);
+            if (!cible)
+                continue;
+            cible->enfants.push_back(deplace);
+            if (arbre::comparer(essai, reel).resumes.empty())
+                return "votre " + deplace.nom + " (enfant de votre " + nom_parent +
+                       ") est mal placé : dans /proc, son processus est l'enfant de celui de "
+                       "votre " + nom_vers;
+        }
+    }
+    return "";
 }
 
 } // namespace
@@ -111,6 +185,20 @@ Exercice exercice_arbre()
              auto ecarts = arbre::comparer(*o.prediction.arbre, o.reel);
              if (ecarts.resumes.empty())
                  return tenu_fr();
+             // Names are the student's: one misplaced process is named as such
+             // (when the names are not unique, the move is not looked for).
+             std::set<std::string> noms;
+             std::function<bool(const arbre::Noeud &)> uniques = [&](const arbre::Noeud &n) {
+                 if (!noms.insert(n.nom).second)
+                     return false;
+                 for (const auto &e : n.enfants)
+                     if (!uniques(e))
+                         return false;
+                 return true;
+             };
+             if (uniques(*o.prediction.arbre))
+                 if (auto faute = mal_place(*o.prediction.arbre, o.reel); !faute.empty())
+                     return echoue_fr(faute);
              std::string preuve = ecarts.resumes.front();
              if (auto autres = static_cast<long>(ecarts.resumes.size()) - 1; autres > 0)
                  preuve += " ; " + nombre(autres) + (autres > 1 ? " autres écarts" : " autre écart");

@@ -179,20 +179,18 @@ Course courir(const Contexte &c, int n, const std::string &pas, int arrete, int 
 // The two races, once a program.
 const Course &course_arretee(const Contexte &c)
 {
-    static std::map<std::string, Course> vues;
-    if (auto v = vues.find(c.programme); v != vues.end())
-        return v->second;
-    c.avancer(lancement(3, "20000000") + ", le marcheur 1 arrêté");
-    return vues[c.programme] = courir(c, 3, "20000000", 1, 0);
+    return c.memoire->une_fois<Course>("course arrêtée", [&] {
+        c.avancer(lancement(3, "20000000") + ", le marcheur 1 arrêté");
+        return courir(c, 3, "20000000", 1, 0);
+    });
 }
 
 const Course &course_tuee(const Contexte &c)
 {
-    static std::map<std::string, Course> vues;
-    if (auto v = vues.find(c.programme); v != vues.end())
-        return v->second;
-    c.avancer(lancement(4, "10000000") + ", le marcheur 2 tué");
-    return vues[c.programme] = courir(c, 4, "10000000", 0, 2);
+    return c.memoire->une_fois<Course>("course tuée", [&] {
+        c.avancer(lancement(4, "10000000") + ", le marcheur 2 tué");
+        return courir(c, 4, "10000000", 0, 2);
+    });
 }
 
 const std::string pas_observee =

@@ -7,6 +7,7 @@
 // first (even one whose line would leave last through a pipe), or sleeps
 // instead of waiting, shows it there.
 #include "exercice.h"
+#include "suivi.h"
 
 #include <csignal>
 #include <map>
@@ -179,9 +180,8 @@ Retenue retenir(const Contexte &c, Duree tenue)
 // times: a busy moment passes, and the verdict rule stays the same.
 const std::vector<Retenue> &retenues(const Contexte &c)
 {
-    static std::map<std::string, std::vector<Retenue>> vues;
-    auto &v = vues[c.programme];
-    if (v.empty())
+    return c.memoire->une_fois<std::vector<Retenue>>("exécutions retenues", [&] {
+        std::vector<Retenue> v;
         for (Duree tenue : {100ms, 800ms}) {
             std::string quelle = "exécution retenue " + nombre(static_cast<long>(v.size()) + 1) +
                                  " sur 2";
@@ -196,7 +196,8 @@ const std::vector<Retenue> &retenues(const Contexte &c)
             if (!r.faute.empty())
                 break;
         }
-    return v;
+        return v;
+    });
 }
 
 constexpr int nb_tubes = 3;
@@ -204,13 +205,14 @@ constexpr int nb_tubes = 3;
 // Runs in a pipe, once a program.
 const std::vector<Resultat> &dans_un_tube(const Contexte &c)
 {
-    static std::map<std::string, std::vector<Resultat>> vues;
-    auto &v = vues[c.programme];
-    for (int k = static_cast<int>(v.size()); k < nb_tubes; k++) {
-        c.avancer("exécution dans un tube " + nombre(k + 1) + " sur " + nombre(nb_tubes));
-        v.push_back(executer({.programme = c.programme, .pids_sautes = 1}, 3s));
-    }
-    return v;
+    return c.memoire->une_fois<std::vector<Resultat>>("exécutions dans un tube", [&] {
+        std::vector<Resultat> v;
+        for (int k = 0; k < nb_tubes; k++) {
+            c.avancer("exécution dans un tube " + nombre(k + 1) + " sur " + nombre(nb_tubes));
+            v.push_back(executer({.programme = c.programme, .pids_sautes = 1}, 3s));
+        }
+        return v;
+    });
 }
 
 // What is wrong with the names in the lines, given the pids the kernel
@@ -231,6 +233,58 @@ std::string noms_faux(const Contexte &c, const Lignes &l, pid_t pere, pid_t fils
         return "le parent écrit res = " + nombre(l.pere.res) + ", le pid de son fils était " +
                nombre(l.fils.moi);
     return "";
+}
+
+// The child ended before its parent has reached its wait: the parent is
+// started under a shell that waits for a line, then execs it, so that its
+// calls are followed from its very first (ptrace); at the return of its fork,
+// the parent is held until the child has ended, then let go, its SIGCHLD
+// already there. A parent that waits for a signal still to come (pause) then
+// waits for ever.
+Verdict fils_fini_d_abord(const Contexte &c)
+{
+    Processus p({.programme = "/bin/sh", .arguments = {"-c", "read x; exec \"$0\"", c.programme},
+                 .nom = "sh", .erreur = Flux::tube});
+    bool assis = attendre_que([&] {
+        auto a = appel_en_cours(p.pid());
+        return (a && a->numero == SYS_read) || p.attendre(0ms);
+    }, 2s);
+    if (!assis || p.attendre(0ms))
+        return impossible("le shell qui lance le programme n'a pas pu être retenu");
+    if (auto refus = saisir(p.pid()); !refus.empty())
+        return impossible(refus + " : verifier ne peut pas retenir le parent au retour de fork");
+    p.ecrire("\n");
+    pid_t fils = -1;
+    bool fini = false;
+    auto est_fork = [](const AppelSuivi &a) {
+        return a.numero == SYS_clone || a.numero == SYS_clone3 ||
+#ifdef SYS_fork
+               a.numero == SYS_fork || a.numero == SYS_vfork ||
+#endif
+               false;
+    };
+    auto retenir_le_parent = [&](long retour) {
+        if (retour <= 0)
+            return true; // a failed fork: nothing to hold
+        fils = static_cast<pid_t>(retour);
+        fini = attendre_que([&] {
+            auto e = lire_stat(fils);
+            return !e || e->etat == 'Z';
+        }, 2s);
+        return true;
+    };
+    auto raison = suivre(p.pid(), est_fork, retenir_le_parent, 3s);
+    if (!raison.empty())
+        return echoue("pas de fork vu : " + raison);
+    if (!fini)
+        return impossible("le fils (pid " + nombre(fils) + ") n'a pas fini en 2 s pendant que "
+                          "son parent était retenu");
+    std::string sortie = p.lire_jusqu_a(Canal::sortie, "gen 1 ", 1s);
+    if (sortie.find("gen 1 ") == std::string::npos)
+        return echoue("son fils (pid " + nombre(fils) + ") fini avant qu'il l'attende, le "
+                      "parent n'a pas écrit sa ligne en 1 s : " + ou_il_attend("le parent", p.pid()) +
+                      " (il attend un signal déjà venu ?)");
+    return tenu();
 }
 
 } // namespace
@@ -272,6 +326,8 @@ Exercice exercice_ordre()
                  return impossible(doute);
              return tenu();
          }},
+        {"si le fils finit avant que le parent l'attende (le parent retenu au retour de "
+         "fork), le parent écrit sa ligne aussitôt", fils_fini_d_abord},
         {"le fils se nomme et nomme son vrai parent, et le res du parent est le pid du fils",
          [](const Contexte &c) {
              for (const auto &r : retenues(c)) {

@@ -132,6 +132,35 @@ std::string retenu(const Contexte &c, std::string &doute)
     return apres_la_ligne(c, p, n, "le fils retenu puis relâché", doute);
 }
 
+// The end of input just after the child's end: the child is held in its
+// write (the terminal stopped) until the parent sits waiting, then let go;
+// once it has left the process table and the parent sits again, stdin is
+// closed. A SIGCHLD handler that leaves its own errno behind is then read
+// back by the report.
+Verdict entree_finie_apres_le_fils(const Contexte &c)
+{
+    Processus p({.programme = c.programme, .sortie = Flux::terminal, .erreur = Flux::tube,
+                 .terminal_arrete = true});
+    attendre_qu_il_soit_assis(p);
+    p.relancer_terminal();
+    pid_t n = pid_dans(p.lire_jusqu_a(Canal::terminal, "\n", 3s));
+    if (n > 0)
+        attendre_que([&] { return !lire_stat(n) || p.attendre(0ms); }, 2s);
+    attendre_qu_il_soit_assis(p);
+    p.fermer_entree();
+    Resultat r;
+    r.code = p.attendre(3s);
+    r.secondes = 3;
+    r.erreur = p.lire_tout(Canal::erreur, r.code ? 1s : 100ms);
+    if (auto v = code_et_erreur(r, 1, "Echec scanf : Success\n"); v.sorte != Verdict::tenu)
+        return echoue("entrée fermée (Ctrl-D) juste après la fin du fils : " + v.preuve +
+                      (r.erreur.find("No child processes") != std::string::npos
+                           ? " ; errno était celui d'un waitpid fait entre-temps (un "
+                             "gestionnaire de SIGCHLD qui ne le sauve pas ?)"
+                           : ""));
+    return tenu();
+}
+
 } // namespace
 
 Exercice exercice_sans_zombie()
@@ -169,9 +198,14 @@ Exercice exercice_sans_zombie()
                                ", attendu le code 0");
              return tenu();
          }},
-        {"une entrée vide donne « Echec scanf : Success » et le code 1", [](const Contexte &c) {
+        {"une entrée qui finit sans rien apporter (vide dès le départ, ou fermée par Ctrl-D "
+         "après la fin du fils) donne « Echec scanf : Success » et le code 1",
+         [](const Contexte &c) {
              auto r = executer({.programme = c.programme, .entree = Flux::fichier}, 3s);
-             return code_et_erreur(r, 1, "Echec scanf : Success\n");
+             if (auto v = code_et_erreur(r, 1, "Echec scanf : Success\n");
+                 v.sorte != Verdict::tenu)
+                 return echoue("entrée vide dès le départ : " + v.preuve);
+             return entree_finie_apres_le_fils(c);
          }},
         {"une entrée fermée donne « Echec scanf : Bad file descriptor » et le code 9",
          [](const Contexte &c) {

@@ -1,5 +1,6 @@
 // signaux: count once a second until SIGINT or SIGTERM, reaping the child
 #include "exercice.h"
+#include "suivi.h"
 
 #include <csignal>
 #include <cstring>
@@ -38,11 +39,6 @@ std::string fin_de(std::optional<int> code, const std::string &sinon = "toujours
     return "code " + nombre(*code);
 }
 
-std::vector<std::pair<std::string, std::optional<std::string>>> chemin(const Contexte &c)
-{
-    return {{"PATH", chemin_avec(c.dossier_bin)}};
-}
-
 // The program's child, once it runs (a non-zombie child of the program).
 pid_t fils_de(pid_t parent, Duree limite = 1s)
 {
@@ -54,20 +50,6 @@ pid_t fils_de(pid_t parent, Duree limite = 1s)
         return fils > 0;
     }, limite);
     return fils;
-}
-
-// Whether the process is blocked writing on its stdout: /proc/PID/syscall
-// names the call and its first argument, /proc/PID/wchan where it sleeps.
-bool ecriture_bloquee(pid_t pid)
-{
-    std::ifstream appel("/proc/" + nombre(pid) + "/syscall");
-    long numero = -1;
-    std::string fd;
-    if (appel >> numero >> fd && numero == SYS_write && fd == "0x1")
-        return true;
-    std::ifstream ou("/proc/" + nombre(pid) + "/wchan");
-    std::string attente;
-    return ou >> attente && attente.find("pipe_write") != std::string::npos;
 }
 
 // What the program has written once it holds one of the motifs; sooner when
@@ -106,34 +88,6 @@ int compter(const std::string &texte, const std::string &motif)
     return n;
 }
 
-// The bytes a write or writev of the traced program is about to write (the
-// first 256 of them), read from its memory.
-std::string octets_ecrits(pid_t pid, __uint64_t appel, const __uint64_t *args)
-{
-    std::vector<iovec> morceaux;
-    if (appel == SYS_write)
-        morceaux.push_back({reinterpret_cast<void *>(args[1]), static_cast<size_t>(args[2])});
-    else {
-        iovec table[8];
-        iovec local = {table, sizeof table};
-        iovec distant = {reinterpret_cast<void *>(args[1]),
-                         std::min<size_t>(args[2], 8) * sizeof(iovec)};
-        ssize_t n = process_vm_readv(pid, &local, 1, &distant, 1, 0);
-        for (ssize_t k = 0; n > 0 && k < n / static_cast<ssize_t>(sizeof(iovec)); k++)
-            morceaux.push_back(table[k]);
-    }
-    std::string lu;
-    for (auto m : morceaux) {
-        char tampon[256];
-        m.iov_len = std::min(m.iov_len, sizeof tampon - lu.size());
-        iovec local = {tampon, m.iov_len};
-        ssize_t n = process_vm_readv(pid, &local, 1, &m, 1, 0);
-        if (n > 0)
-            lu.append(tampon, static_cast<size_t>(n));
-    }
-    return lu;
-}
-
 // Follows the program's system calls with ptrace, as strace does, until it
 // writes motif on its stdout; avant() is called as that write begins. The
 // moment the write returns, before the program runs a single instruction of
@@ -143,74 +97,123 @@ std::string octets_ecrits(pid_t pid, __uint64_t appel, const __uint64_t *args)
 std::string signal_au_retour_d_ecriture(pid_t pid, const std::string &motif, int sig,
                                         const std::function<void()> &avant, Duree limite)
 {
-    if (ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACESYSGOOD) != 0)
-        return std::string("ptrace refusé : ") + std::strerror(errno);
-    ptrace(PTRACE_INTERRUPT, pid, nullptr, nullptr);
-    bool cible = false;
-    auto fin = Horloge::now() + limite;
-    while (Horloge::now() < fin) {
-        // Look first: an end is left for Processus to reap.
-        siginfo_t vu = {};
-        if (waitid(P_PID, static_cast<id_t>(pid), &vu, WEXITED | WNOHANG | WNOWAIT) != 0)
-            return "le programme a disparu";
-        if (vu.si_pid == 0) {
-            std::this_thread::sleep_for(1ms);
-            continue;
-        }
-        if (vu.si_code != CLD_TRAPPED)
-            return "le programme a fini sans écrire « " + montrer(motif) + " »";
-        int statut;
-        waitpid(pid, &statut, WNOHANG | __WALL);
-        int relaye = 0; // a signal for the program itself goes on to it
-        if (WSTOPSIG(statut) == (SIGTRAP | 0x80)) {
-            __ptrace_syscall_info info = {};
-            ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info);
-            if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
-                auto appel = info.entry.nr;
-                cible = (appel == SYS_write || appel == SYS_writev) && info.entry.args[0] == 1 &&
-                        octets_ecrits(pid, appel, info.entry.args).find(motif) !=
-                            std::string::npos;
-                if (cible)
-                    avant();
-            } else if (info.op == PTRACE_SYSCALL_INFO_EXIT && cible && info.exit.rval > 0) {
-                kill(pid, sig); // delivered as it leaves the kernel
-                ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
-                return "";
-            }
-        } else if (statut >> 16 == 0)
-            relaye = WSTOPSIG(statut);
-        ptrace(PTRACE_SYSCALL, pid, nullptr, relaye);
-    }
-    ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
-    return "« " + montrer(motif) + " » pas écrit en " +
-           en_secondes(std::chrono::duration<double>(limite).count());
+    if (auto refus = saisir(pid); !refus.empty())
+        return refus;
+    auto ecrit = [&](const AppelSuivi &a) {
+        bool cible = (a.numero == SYS_write || a.numero == SYS_writev) && a.arguments[0] == 1 &&
+                     octets_ecrits(pid, a).find(motif) != std::string::npos;
+        if (cible)
+            avant();
+        return cible;
+    };
+    auto envoyer = [&](long retour) {
+        if (retour <= 0)
+            return false;
+        kill(pid, sig); // delivered as it leaves the kernel
+        return true;
+    };
+    auto raison = suivre(pid, ecrit, envoyer, limite);
+    if (raison.starts_with("le programme a fini"))
+        return raison + " sans écrire " + cite(motif);
+    if (raison.starts_with("le moment"))
+        return cite(motif) + " pas écrit en " +
+               en_secondes(std::chrono::duration<double>(limite).count());
+    return raison;
 }
 
-// « signaux sh -c 'read x; exit 3' »: the child ends 0,3 s after « tasse 1 »,
-// in the middle of the program's wait; SIGINT comes the moment the write of
-// « tasse 2 » returns (or, without ptrace, 0,3 s after it has been read).
+// What a program that wrote no « tasse 1 » did instead.
+std::string sans_tasse_1(const std::string &vu, bool tourne)
+{
+    if (vu.empty() && tourne)
+        return "en 2 s, rien n'est sorti du programme par le tube de sa sortie, alors qu'il "
+               "tournait : « tasse 1 » est restée dans le tampon de stdio (pas de fflush ?)";
+    return "pas de « tasse 1 » en 2 s : reçu " + cite(vu) +
+           (tourne ? "" : ", et le programme a fini");
+}
+
+// « signaux sh -c 'read x; exit 3' », left alone: the child ends 0,3 s after
+// « tasse 1 », in the middle of the program's wait, and « tasse 2 » must come
+// between 0,9 s and 1,1 s after « tasse 1 », the checker's own lateness in
+// reading either line counted (Veille).
+struct Rythme {
+    std::string avant;     // what came instead of « tasse 1 »
+    bool tourne = false;   // the program still running then
+    bool lignes = false;   // « tasse 1 » and « tasse 2 » came
+    std::string sortie;
+    double ecart = 0;      // from « tasse 1 » to « tasse 2 »
+    Veille veille;
+};
+
+Rythme rythme_une_fois(const Contexte &c)
+{
+    Rythme o;
+    Processus p({.programme = c.programme, .arguments = {"sh", "-c", "read x; exit 3"},
+                 .environnement = chemin(c)});
+    // Looks every 5 ms, each one timed.
+    auto lire = [&](const std::string &motif, Duree limite) {
+        auto jusqu_a = Horloge::now() + limite;
+        std::string vu;
+        do {
+            o.veille.regarder();
+            vu = p.lire_jusqu_a(Canal::sortie, motif, 5ms);
+        } while (vu.find(motif) == std::string::npos && Horloge::now() < jusqu_a &&
+                 !p.attendre(0ms));
+        o.veille.regarder();
+        return vu;
+    };
+    o.sortie = lire("tasse 1\n", 2s);
+    auto t1 = Horloge::now();
+    if (o.sortie.find("tasse 1\n") == std::string::npos) {
+        o.avant = o.sortie;
+        o.tourne = !p.attendre(0ms);
+        return o;
+    }
+    while (Horloge::now() < t1 + 300ms) {
+        o.veille.regarder();
+        std::this_thread::sleep_for(5ms);
+    }
+    try {
+        p.ecrire("\n");
+    } catch (const std::exception &) {
+        // the program has closed its stdin, or ended: seen below
+    }
+    o.sortie = lire("tasse 2\n", 3s);
+    o.ecart = depuis(t1);
+    o.lignes = o.sortie.find("tasse 2\n") != std::string::npos;
+    return o;
+}
+
+const Rythme &rythme(const Contexte &c)
+{
+    return c.memoire->une_fois<Rythme>("signaux sh -c read, libre",
+                                       [&] { return rythme_une_fois(c); });
+}
+
+// « signaux sh -c 'read x; exit 3' » again: SIGINT comes the moment the write
+// of « tasse 2 » returns (or, without ptrace, 0,3 s after it has been read).
 struct Compte {
+    std::string avant;   // what came instead of « tasse 1 »
+    bool tourne = false; // the program still running then
     bool lignes = false; // « tasse 1 » and « tasse 2 » came
     std::string sans_ptrace; // why the signal could not be timed on the write
     std::string sortie;      // everything written up to the end
-    double ecart = 0;        // from « tasse 1 » to « tasse 2 »
     pid_t fils = -1;
     bool fils_present = false; // still in /proc as « tasse 2 » was written
     std::string etat_fils;
     std::optional<int> code;
 };
 
-const Compte &compter_avec_fils(const Contexte &c)
+Compte compter_avec_fils_une_fois(const Contexte &c)
 {
-    static std::map<std::string, Compte> deja_vus;
-    if (auto vu = deja_vus.find(c.programme); vu != deja_vus.end())
-        return vu->second;
     Compte o;
     Processus p({.programme = c.programme, .arguments = {"sh", "-c", "read x; exit 3"},
                  .environnement = chemin(c)});
     std::string vu = lire_jusqu_a_ligne(p, "tasse 1\n", 2s);
     auto t1 = Horloge::now();
-    if (vu.find("tasse 1\n") != std::string::npos) {
+    if (vu.find("tasse 1\n") == std::string::npos) {
+        o.avant = vu;
+        o.tourne = !p.attendre(0ms);
+    } else {
         o.fils = fils_de(p.pid());
         std::this_thread::sleep_until(t1 + 300ms);
         try {
@@ -226,11 +229,9 @@ const Compte &compter_avec_fils(const Contexte &c)
         };
         o.sans_ptrace =
             signal_au_retour_d_ecriture(p.pid(), "tasse 2\n", SIGINT, regarder_fils, 3s);
-        o.ecart = depuis(t1);
         o.lignes = o.sans_ptrace.empty();
         if (o.sans_ptrace.starts_with("ptrace")) {
             vu = lire_jusqu_a_ligne(p, "tasse 2\n", 3s);
-            o.ecart = depuis(t1);
             if (vu.find("tasse 2\n") != std::string::npos) {
                 o.lignes = true;
                 regarder_fils();
@@ -241,7 +242,83 @@ const Compte &compter_avec_fils(const Contexte &c)
     }
     o.code = p.attendre(o.lignes ? 2s : 0s);
     o.sortie = p.lire_tout(Canal::sortie, o.code ? 1s : 100ms);
-    return deja_vus[c.programme] = o;
+    return o;
+}
+
+const Compte &compter_avec_fils(const Contexte &c)
+{
+    return c.memoire->une_fois<Compte>("signaux sh -c read", [&] { return compter_avec_fils_une_fois(c); });
+}
+
+std::string rapport(pid_t fils, const std::string &fin)
+{
+    return "fils " + nombre(fils) + " " + fin + "\n";
+}
+
+// « signaux sh -c 'read x; exit 3' » once more: the program held at the
+// return of its write of « tasse 2 » (ptrace), its child made to end then
+// (a line on its input), and let go with SIGCHLD waiting: a handler that
+// writes with stdio finds « tasse 2 » still in the buffer, and writes it again.
+struct Juste {
+    std::string pourquoi; // when it could not be set up
+    bool douteux = false; // ... for a reason of the machine's
+    pid_t fils = -1;
+    std::string sortie;
+    std::optional<int> code;
+};
+
+Juste fils_au_retour_une_fois(const Contexte &c)
+{
+    Juste o;
+    Processus p({.programme = c.programme, .arguments = {"sh", "-c", "read x; exit 3"},
+                 .environnement = chemin(c)});
+    std::string vu = lire_jusqu_a_ligne(p, "tasse 1\n", 2s);
+    if (vu.find("tasse 1\n") == std::string::npos) {
+        o.pourquoi = sans_tasse_1(vu, !p.attendre(0ms));
+        return o;
+    }
+    o.fils = fils_de(p.pid());
+    if (auto refus = saisir(p.pid()); !refus.empty()) {
+        o.pourquoi = refus + " : la fin du fils n'a pas pu suivre l'écriture";
+        o.douteux = true;
+        return o;
+    }
+    bool fini = false;
+    auto ecrit = [&](const AppelSuivi &a) {
+        return (a.numero == SYS_write || a.numero == SYS_writev) && a.arguments[0] == 1 &&
+               octets_ecrits(p.pid(), a).find("tasse 2\n") != std::string::npos;
+    };
+    auto finir_le_fils = [&](long retour) {
+        if (retour <= 0)
+            return false;
+        try {
+            p.ecrire("\n", 1s);
+        } catch (const std::exception &) {
+            // stdin closed: the child does not end, seen below
+        }
+        fini = attendre_que([&] {
+            auto e = o.fils > 0 ? lire_stat(o.fils) : std::nullopt;
+            return !e || e->etat == 'Z';
+        }, 2s);
+        return true;
+    };
+    auto raison = suivre(p.pid(), ecrit, finir_le_fils, 3s);
+    if (!raison.empty() || !fini) {
+        o.pourquoi = !raison.empty() ? raison : "le fils n'a pas fini en 2 s";
+        o.douteux = raison.empty();
+        return o;
+    }
+    p.lire_jusqu_a(Canal::sortie, "tasse 3\n", 2s);
+    kill(p.pid(), SIGINT);
+    o.code = p.attendre(2s);
+    o.sortie = p.lire_tout(Canal::sortie, o.code ? 1s : 100ms);
+    return o;
+}
+
+const Juste &fils_au_retour(const Contexte &c)
+{
+    return c.memoire->une_fois<Juste>("signaux sh -c read, fils fini au retour d'écriture",
+                                      [&] { return fils_au_retour_une_fois(c); });
 }
 
 // « signaux sleep 30 »: the program held stopped while its child is killed
@@ -256,11 +333,8 @@ struct Ensemble {
     bool fils_reste = false;
 };
 
-const Ensemble &signaux_ensemble(const Contexte &c)
+Ensemble signaux_ensemble_une_fois(const Contexte &c)
 {
-    static std::map<std::string, Ensemble> deja_vus;
-    if (auto vu = deja_vus.find(c.programme); vu != deja_vus.end())
-        return vu->second;
     Ensemble o;
     Processus p({.programme = c.programme, .arguments = {"sleep", "30"},
                  .entree = Flux::nul, .environnement = chemin(c)});
@@ -302,7 +376,12 @@ const Ensemble &signaux_ensemble(const Contexte &c)
     o.duree = depuis(reprise);
     o.sortie = p.lire_tout(Canal::sortie, o.code ? 1s : 100ms);
     o.fils_reste = o.fils > 0 && lire_stat(o.fils).has_value();
-    return deja_vus[c.programme] = o;
+    return o;
+}
+
+const Ensemble &signaux_ensemble(const Contexte &c)
+{
+    return c.memoire->une_fois<Ensemble>("signaux sleep 30, arrêté", [&] { return signaux_ensemble_une_fois(c); });
 }
 
 // « signaux sleep 30 » whose output is full: after « tasse 1 » the pipe is
@@ -319,11 +398,8 @@ struct Bloque {
     bool fils_reste = false;
 };
 
-const Bloque &sortie_bloquee(const Contexte &c)
+Bloque sortie_bloquee_une_fois(const Contexte &c)
 {
-    static std::map<std::string, Bloque> deja_vus;
-    if (auto vu = deja_vus.find(c.programme); vu != deja_vus.end())
-        return vu->second;
     Bloque o;
     Processus p({.programme = c.programme, .arguments = {"sleep", "30"},
                  .entree = Flux::nul, .environnement = chemin(c)});
@@ -355,9 +431,19 @@ const Bloque &sortie_bloquee(const Contexte &c)
                 o.douteux = true;
             }
             else if (!p.attendre(0ms)) {
-                kill(p.pid(), SIGINT);
-                std::this_thread::sleep_for(20ms);
-                kill(p.pid(), SIGTERM);
+                // Each signal once the one before has been taken (its
+                // handler has run), however slow the machine: a handler that
+                // puts back the default action after its first signal then
+                // meets a second one, every time.
+                for (int sig : {SIGINT, SIGTERM, SIGINT, SIGTERM}) {
+                    kill(p.pid(), sig);
+                    attendre_que([&] {
+                        return p.attendre(0ms) || !signal_en_attente(p.pid(), sig) ||
+                               signal_bloque(p.pid(), sig);
+                    }, 1s);
+                    if (p.attendre(0ms))
+                        break;
+                }
                 std::this_thread::sleep_for(200ms);
                 o.mis_en_place = true;
             } else
@@ -365,7 +451,7 @@ const Bloque &sortie_bloquee(const Contexte &c)
         }
     }
     if (!o.mis_en_place)
-        return deja_vus[c.programme] = o;
+        return o;
     auto vidange = Horloge::now();
     std::string tout = p.lire_jusqu_a(Canal::sortie, "total : ", 3s);
     o.total_apres = depuis(vidange);
@@ -373,13 +459,14 @@ const Bloque &sortie_bloquee(const Contexte &c)
     tout = p.lire_tout(Canal::sortie, o.code ? 1s : 100ms);
     o.apres = tout.size() >= 8 + rempli ? tout.substr(8 + rempli) : "";
     o.fils_reste = o.fils > 0 && lire_stat(o.fils).has_value();
-    return deja_vus[c.programme] = o;
+    return o;
 }
 
-std::string rapport(pid_t fils, const std::string &fin)
+const Bloque &sortie_bloquee(const Contexte &c)
 {
-    return "fils " + nombre(fils) + " " + fin + "\n";
+    return c.memoire->une_fois<Bloque>("signaux sleep 30, sortie pleine", [&] { return sortie_bloquee_une_fois(c); });
 }
+
 
 } // namespace
 
@@ -387,27 +474,48 @@ Exercice exercice_signaux()
 {
     return {"signaux", "cupcounter",
             "signaux [CMD...] compte chaque seconde jusqu'à SIGINT ou SIGTERM", {
-        {"une ligne par seconde, même si le fils finit pendant l'attente",
+        {"une ligne par seconde (entre 0,9 s et 1,1 s après la précédente), même si le fils "
+         "finit pendant l'attente",
          [](const Contexte &c) {
-             const auto &o = compter_avec_fils(c);
+             const auto &o = rythme(c);
              if (!o.lignes)
-                 return echoue("reçu « " + montrer(o.sortie) + " », " + fin_de(o.code) +
-                               (o.sans_ptrace.empty() ? "" : " ; " + o.sans_ptrace));
-             if (o.ecart < 0.9)
-                 return echoue("« tasse 2 » " + en_secondes(o.ecart) + " après « tasse 1 » ; "
-                               "le fils avait fini 0,3 s après « tasse 1 » : l'attente "
-                               "interrompue n'a pas repris");
+                 return echoue(o.sortie.find("tasse 1\n") == std::string::npos
+                                   ? sans_tasse_1(o.avant, o.tourne)
+                                   : "pas de « tasse 2 » en 3 s : reçu " + cite(o.sortie));
+             const std::string quand = "« tasse 2 » " + en_secondes(o.ecart) +
+                                       " après « tasse 1 » ; le fils avait fini 0,3 s après "
+                                       "« tasse 1 »";
+             switch (o.veille.juger_au_moins(o.ecart, 0.9)) {
+             case Verdict::echoue:
+                 return echoue(quand + " : l'attente interrompue n'a pas repris");
+             case Verdict::impossible:
+                 return impossible(quand + ", et " + o.veille.doute());
+             case Verdict::tenu:
+                 break;
+             }
+             switch (o.veille.juger(o.ecart, 1.1)) {
+             case Verdict::echoue:
+                 return echoue(quand + " : l'attente interrompue a recommencé une seconde "
+                               "entière au lieu de reprendre pour le temps qui restait");
+             case Verdict::impossible:
+                 return impossible(quand + ", et " + o.veille.doute());
+             case Verdict::tenu:
+                 break;
+             }
              return tenu();
          }},
         {"le fils fini est recueilli et rapporté avant la ligne suivante",
          [](const Contexte &c) {
              const auto &o = compter_avec_fils(c);
+             if (o.sortie.find("tasse 1\n") == std::string::npos)
+                 return echoue(sans_tasse_1(o.avant, o.tourne));
              if (o.fils <= 0)
-                 return echoue("aucun fils vivant sous le programme dans /proc");
+                 return echoue("après « tasse 1 », aucun fils vivant du programme dans /proc : "
+                               "la commande n'a pas été lancée");
              if (!o.lignes)
-                 return echoue("pas de « tasse 2 » : « " + montrer(o.sortie) + " »");
+                 return echoue("pas de « tasse 2 » : reçu " + cite(o.sortie));
              if (o.fils_present)
-                 return echoue("à « tasse 2 », le fils (pid " + nombre(o.fils) +
+                 return echoue("à « tasse 2 », le fils (pid " + nombre(o.fils) +
                                ") est encore dans /proc, " + o.etat_fils);
              auto debut = o.sortie.find("tasse 1\n") + 8;
              auto entre = o.sortie.substr(debut, o.sortie.find("tasse 2\n") - debut);
@@ -426,6 +534,22 @@ Exercice exercice_signaux()
              // The report is the criterion above's.
              return octets(std::regex_replace(o.sortie, std::regex("fils [^\n]*\n"), ""),
                            "tasse 1\ntasse 2\ntotal : 2\n");
+         }},
+        {"le fils qui finit juste après l'écriture d'une ligne : rien en double, un rapport",
+         [](const Contexte &c) {
+             const auto &o = fils_au_retour(c);
+             if (!o.pourquoi.empty())
+                 return o.douteux ? impossible(o.pourquoi) : echoue(o.pourquoi);
+             std::string attendu = "tasse 1\ntasse 2\n" + rapport(o.fils, "terminé, code 3") +
+                                   "tasse 3\ntotal : 3\n";
+             if (compter(o.sortie, "tasse 2\n") > 1)
+                 return echoue("le fils fini à l'instant où l'écriture de « tasse 2 » se "
+                               "terminait, « tasse 2 » paraît deux fois : reçu " +
+                               cite(o.sortie) + " (un printf dans un gestionnaire ?)");
+             if (o.code != 0)
+                 return echoue(fin_de(o.code, "toujours en cours 2 s après SIGINT") +
+                               ", sortie " + cite(o.sortie));
+             return octets(o.sortie, attendu);
          }},
         {"SIGKILL au fils et SIGTERM arrivés ensemble : rapport, puis total",
          [](const Contexte &c) {
@@ -451,8 +575,7 @@ Exercice exercice_signaux()
              if (!o.mis_en_place)
                  return o.douteux ? impossible(o.pourquoi) : echoue(o.pourquoi);
              if (o.code != 0)
-                 return echoue(fin_de(o.code) +
-                               ", écrit ensuite « " + montrer(o.apres) + " »");
+                 return echoue(fin_de(o.code) + ", écrit ensuite " + cite(o.apres));
              std::string sans_fils =
                  std::regex_replace(o.apres, std::regex("fils [^\n]*\n"), "");
              return octets(sans_fils, "tasse 2\ntotal : 2\n");

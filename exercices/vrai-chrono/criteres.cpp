@@ -25,17 +25,14 @@ namespace {
 const std::string annonce = "exécution de ";
 const std::regex ligne_du_temps("temps écoulé : (\\d+\\.\\d{6}) secondes\n");
 
-// The commands run from the usual folders only: a PATH of the caller's with a
-// folder it may not search would turn "not found" (127) into EACCES (126).
-std::vector<std::pair<std::string, std::optional<std::string>>> chemin_ordinaire(const Contexte &c)
-{
-    return {{"PATH", chemin_avec(c.dossier_bin)}};
-}
+// The commands run from the usual folders only (chemin): a PATH of the
+// caller's with a folder it may not search would turn "not found" (127) into
+// EACCES (126).
 
 Resultat chronometrer(const Contexte &c, std::vector<std::string> commande)
 {
     return executer({.programme = c.programme, .arguments = std::move(commande),
-                     .environnement = chemin_ordinaire(c)},
+                     .environnement = chemin(c)},
                     5s);
 }
 
@@ -65,7 +62,7 @@ Mesure mesurer(const Contexte &c, const std::string &duree)
 {
     Mesure m;
     Processus p({.programme = c.programme, .arguments = {"sleep", duree},
-                 .environnement = chemin_ordinaire(c)});
+                 .environnement = chemin(c)});
     pid_t fils = -1;
     attendre_que([&] {
         auto enfants = enfants_de(p.pid());
@@ -121,12 +118,10 @@ Mesure mesurer(const Contexte &c, const std::string &duree)
 // Each duration once a program.
 const Mesure &mesure(const Contexte &c, const std::string &duree)
 {
-    static std::map<std::pair<std::string, std::string>, Mesure> vues;
-    auto cle = std::make_pair(c.programme, duree);
-    if (auto v = vues.find(cle); v != vues.end())
-        return v->second;
-    c.avancer("sleep " + duree);
-    return vues[cle] = mesurer(c, duree);
+    return c.memoire->une_fois<Mesure>("sleep " + duree, [&] {
+        c.avancer("sleep " + duree);
+        return mesurer(c, duree);
+    });
 }
 
 const char *const durees[] = {"0.25", "0.6"};

@@ -1,4 +1,4 @@
-// Fails: une entrée vide donne
+// Fails: une entrée qui finit sans rien apporter
 // A student's mistake: perror then exit(errno): 22 once stderr is not a terminal.
 #include <cerrno>
 #include <cstdio>
