@@ -162,12 +162,9 @@ Note conclure(EnCours &c, bool coupee)
     return note;
 }
 
-// The checks of the whole class, paralleles at a time; ecrire(eleve) is
-// called for each student, in the class's order, once all theirs are done.
-// Returns how many students were done.
-std::size_t tout_verifier(Classe &classe, const OptionsClasse &options,
-                          const std::vector<fs::path> &tmps,
-                          const std::function<void(std::size_t)> &ecrire)
+// Every copy handed in, as (student, exercise), in the class's order; a copy
+// not handed in is marked absent now.
+std::vector<std::pair<std::size_t, std::size_t>> copies_a_verifier(Classe &classe)
 {
     std::vector<std::pair<std::size_t, std::size_t>> a_faire;
     for (std::size_t e = 0; e < classe.eleves.size(); e++) {
@@ -180,6 +177,37 @@ std::size_t tout_verifier(Classe &classe, const OptionsClasse &options,
                 eleve.notes[x] = Note{.remarque = "absent"};
         }
     }
+    return a_faire;
+}
+
+// One temporary folder for each check at once, reachable by the
+// unprivileged user some checks run the program as; nothing if one cannot
+// be made.
+std::vector<fs::path> dossiers_de_travail(unsigned n)
+{
+    std::vector<fs::path> tmps;
+    for (unsigned k = 0; k < n; k++) {
+        std::string tmp = (fs::temp_directory_path() / "verifier-classe-XXXXXX").string();
+        if (mkdtemp(tmp.data()) == nullptr || chmod(tmp.c_str(), 0755) != 0) {
+            std::perror("verifier\u00a0: mkdtemp");
+            std::error_code ignore;
+            for (const auto &t : tmps)
+                fs::remove_all(t, ignore);
+            return {};
+        }
+        tmps.emplace_back(tmp);
+    }
+    return tmps;
+}
+
+// The checks of the whole class, paralleles at a time; ecrire(eleve) is
+// called for each student, in the class's order, once all theirs are done.
+// Returns how many students were done.
+std::size_t tout_verifier(Classe &classe, const OptionsClasse &options,
+                          const std::vector<fs::path> &tmps,
+                          const std::function<void(std::size_t)> &ecrire)
+{
+    auto a_faire = copies_a_verifier(classe);
     std::vector<std::size_t> restantes(classe.eleves.size(), 0);
     for (auto [e, x] : a_faire)
         restantes[e]++;
@@ -262,22 +290,12 @@ int verifier_classe(const OptionsClasse &options)
     // What a copy leaves behind comes back here, to be ended (finir_les_restes).
     adopter_les_orphelins();
 
-    // One temporary folder a check at once, reachable by the unprivileged
-    // user some checks run the program as.
     unsigned paralleles = options.paralleles;
     if (paralleles == 0)
         paralleles = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<fs::path> tmps;
-    for (unsigned k = 0; k < paralleles; k++) {
-        std::string tmp = (fs::temp_directory_path() / "verifier-classe-XXXXXX").string();
-        if (mkdtemp(tmp.data()) == nullptr || chmod(tmp.c_str(), 0755) != 0) {
-            std::perror("verifier\u00a0: mkdtemp");
-            for (const auto &t : tmps)
-                fs::remove_all(t);
-            return 2;
-        }
-        tmps.emplace_back(tmp);
-    }
+    auto tmps = dossiers_de_travail(paralleles);
+    if (tmps.empty())
+        return 2;
     sorties.titre(paralleles);
     std::size_t faits = tout_verifier(*classe, options, tmps,
                                       [&](std::size_t eleve) { sorties.eleve(eleve); });

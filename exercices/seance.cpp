@@ -518,6 +518,13 @@ void Sorties::eleve(std::size_t numero)
     std::printf("%s\n", ligne.c_str());
     std::fflush(stdout);
 
+    ecrire_le_rang(eleve, note);
+    if (options_.retours)
+        ecrire_les_retours(eleve);
+}
+
+void Sorties::ecrire_le_rang(const Eleve &eleve, double note)
+{
     if (csv_ && !classe_.seance) {
         std::fprintf(csv_, "%s;%d;%zu;%s\n", champ_csv(eleve.dossier).c_str(), eleve.notes[0].tenus,
                      classe_.exercices[0].exercice->criteres.size(),
@@ -530,9 +537,10 @@ void Sorties::eleve(std::size_t numero)
     }
     if (csv_)
         std::fflush(csv_);
+}
 
-    if (!options_.retours)
-        return;
+void Sorties::ecrire_les_retours(const Eleve &eleve)
+{
     fs::path ici = *options_.retours / eleve.dossier;
     std::error_code ignore;
     if (classe_.seance)

@@ -88,6 +88,9 @@ public:
     int bilan(std::size_t faits, int interruption);
 
 private:
+    void ecrire_le_rang(const Eleve &eleve, double note);
+    void ecrire_les_retours(const Eleve &eleve);
+
     const Classe &classe_;
     const OptionsClasse &options_;
     std::FILE *csv_ = nullptr;
