@@ -212,7 +212,7 @@ std::size_t tout_verifier(Classe &classe, const OptionsClasse &options,
     for (auto [e, x] : a_faire)
         restantes[e]++;
     std::vector<std::unique_ptr<EnCours>> en_cours(tmps.size());
-    std::size_t suivante = 0, ecrits = 0, faites = 0;
+    std::size_t suivante = 0, ecrits = 0, faites = 0, deja_faites = 0;
     Avancement avancement(a_faire.size());
     auto ecrire_les_prets = [&] {
         while (ecrits < classe.eleves.size() && restantes[ecrits] == 0) {
@@ -247,7 +247,11 @@ std::size_t tout_verifier(Classe &classe, const OptionsClasse &options,
         // What a finished copy left behind came back here (a subreaper):
         // ended, while the checks under way go on.
         finir_les_restes(verifications);
+        std::size_t avant = ecrits;
         ecrire_les_prets();
+        if (ecrits != avant || faites != deja_faites)
+            avancement.montrer();
+        deja_faites = faites;
         if (occupe)
             std::this_thread::sleep_for(20ms);
     }

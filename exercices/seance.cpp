@@ -402,10 +402,11 @@ Avancement::Avancement(std::size_t total)
 {
 }
 
-void Avancement::une_de_plus()
+void Avancement::une_de_plus() { faites_++; }
+
+void Avancement::montrer()
 {
-    faites_++;
-    if (!isatty(STDOUT_FILENO) || faites_ == total_)
+    if (!isatty(STDOUT_FILENO) || faites_ == 0 || faites_ == total_)
         return;
     double passe = std::chrono::duration<double>(std::chrono::steady_clock::now() - debut_).count();
     long reste = std::lround(passe / static_cast<double>(faites_) *

@@ -66,6 +66,7 @@ class Avancement {
 public:
     explicit Avancement(std::size_t total);
     void une_de_plus();
+    void montrer(); // after the lines written since
     void effacer();
 
 private:
