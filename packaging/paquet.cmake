@@ -19,7 +19,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # verifier and arbre compile the program they check or show (cc and c++); the
 # ten programs themselves need no compiler, hence a recommendation, which apt
 # installs unless told not to.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS g++)
+# man-db makes the manual pages readable where man is not installed (a
+# minimal Debian).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "g++, man-db")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/paquet)
 

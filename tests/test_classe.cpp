@@ -118,6 +118,18 @@ TEST(Enonce, SaysWhereItsStartIsInstalledAndTheCommandThatBuildsIt)
                                         chez_soi.chemin, CHEMIN_VERIFIER, fichier});
             EXPECT_EQ(r.code, 0) << nom << ": " << r.sortie << r.erreur;
             EXPECT_EQ(access((chez_soi.chemin / fs::path(fichier).stem()).c_str(), X_OK), 0);
+            // The compiler alone, as the statement writes it, builds it too.
+            std::smatch seul;
+            ASSERT_TRUE(std::regex_search(enonce, seul, std::regex("\n    (g(cc|\\+\\+) -I [^\n]*"
+                                                                  "\\\\\n[^\n]*)\n")))
+                << nom << " gives no compiler command";
+            std::string commande = std::regex_replace(
+                seul[1].str(), std::regex("/usr/share/processus-en-direct/common"),
+                (source / "common").string());
+            fs::remove(chez_soi.chemin / fs::path(fichier).stem());
+            auto g = lancer("/bin/sh", {"-c", "cd \"$1\" && " + commande, "sh", chez_soi.chemin});
+            EXPECT_EQ(g.code, 0) << nom << ": " << commande << "\n" << g.sortie << g.erreur;
+            EXPECT_EQ(access((chez_soi.chemin / fs::path(fichier).stem()).c_str(), X_OK), 0);
         }
         std::regex chemin("/usr/share/processus-en-direct/exercices/" + nom + "/([^ `]+)");
         for (std::sregex_iterator i(enonce.begin(), enonce.end(), chemin), fin; i != fin; ++i)
