@@ -26,6 +26,7 @@
 #include "classe.h"
 #include "exercice.h"
 #include "garde.h"
+#include "programme.h"
 #include "verification.h"
 
 namespace fs = std::filesystem;
@@ -226,10 +227,11 @@ std::string lire_la_ligne(int argc, char *argv[], Demande &demande)
                 return "--graine veut un nombre, pas «" + insecable + valeur + insecable + "».";
             break;
         case niveau:
-            if (auto n = entier(optarg, 1, 8))
+            if (auto n = entier(optarg, arbre::niveau_min, arbre::niveau_max))
                 r.niveau = static_cast<int>(*n);
             else
-                return "--niveau veut un nombre de 1 à 8, pas «" + insecable + valeur +
+                return "--niveau veut un nombre de " + std::to_string(arbre::niveau_min) + " à " +
+                       std::to_string(arbre::niveau_max) + ", pas «" + insecable + valeur +
                        insecable + "».";
             break;
         case ':':

@@ -153,7 +153,9 @@ TEST(Polycopie, HoldsEveryWordOfTheStatementsWithTheirNonBreakingSpaces)
     // Each exercise's PDF, then the one for all ("").
     auto noms = exercices();
     noms.push_back("");
-    std::string tous;
+    // The full handout opens with the course's header.
+    std::string tous = std::regex_replace(lire(source / "exercices/entete.md"),
+                                          std::regex("`|(^|\n)#+ "), "$1");
     for (const auto &nom : noms) {
         std::string enonce = nom.empty() ? tous : lire(source / "exercices" / nom / "enonce.md");
         enonce = std::regex_replace(enonce, std::regex("`|(^|\n)#+ "), "$1");

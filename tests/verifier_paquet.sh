@@ -6,7 +6,9 @@
 # package unpacked in a home folder, without root, works.
 set -euo pipefail
 racine=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-deb=$(ls "${1:-build-package/paquet}"/*.deb)
+paquets=${1:-build-package/paquet}
+deb=$(ls "$paquets"/processus-en-direct_*.deb)
+enseignant=$(ls "$paquets"/processus-en-direct-enseignant_*.deb)
 dossier=$(mktemp -d)
 pid=
 finir() {
@@ -24,7 +26,7 @@ if ! command -v lintian >/dev/null; then
   echo "lintian is missing: install the Debian package lintian" >&2
   exit 1
 fi
-lintian_dit=$(lintian --fail-on error,warning "$deb" 2>&1) && lintian_ok=1 || lintian_ok=0
+lintian_dit=$(lintian --fail-on error,warning "$deb" "$enseignant" 2>&1) && lintian_ok=1 || lintian_ok=0
 printf '%s\n' "$lintian_dit" | grep -v '^running with root privileges' || true
 if ((!lintian_ok)); then
   echo "lintian finds errors or warnings in the package"
@@ -54,6 +56,17 @@ for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
 done
 for f in "${fichiers[@]}"; do
   [[ -f $dossier/usr/share/processus-en-direct/$f ]] || { echo "missing: $f"; manque=1; }
+done
+# The teachers' material is in their package, and nowhere in the students'.
+if find "$dossier" -name 'solution.*' -o -name erreurs -o -name variantes | grep -q .; then
+  echo "the students' package holds teachers' material"
+  manque=1
+fi
+dpkg-deb -x "$enseignant" "$dossier/enseignant"
+materiel=$dossier/enseignant/usr/share/processus-en-direct-enseignant
+[[ -f $materiel/plan-de-tp.md ]] || { echo "missing: the lab plan"; manque=1; }
+for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
+  ls "$materiel/exercices/$e"/solution.* >/dev/null 2>&1 || { echo "missing: $e's solution"; manque=1; }
 done
 ((manque == 0))
 
