@@ -190,11 +190,11 @@ std::string lire_ligne(const std::vector<std::string> &mots, ExerciceDeSeance &e
         if ((cle != "graine" && cle != "niveau") || !e.exercice->texte)
             return "de trop" + insecable + ": " + guillemets(mots[k]) +
                    " (seul arbre prend graine=N et niveau=N)";
-        if (!valeur ||
-            (cle == "niveau" && (*valeur < arbre::niveau_min || *valeur > arbre::niveau_max)))
-            return guillemets(mots[k]) + " veut un nombre (niveau de " +
-                   std::to_string(arbre::niveau_min) + " à " + std::to_string(arbre::niveau_max) +
-                   ")";
+        if (!valeur)
+            return guillemets(mots[k]) + " veut un nombre";
+        if (cle == "niveau" && (*valeur < arbre::niveau_min || *valeur > arbre::niveau_max))
+            return guillemets(mots[k]) + insecable + ": le niveau va de " +
+                   std::to_string(arbre::niveau_min) + " à " + std::to_string(arbre::niveau_max);
         if (cle == "graine")
             e.graine = static_cast<unsigned long long>(*valeur);
         else
