@@ -536,8 +536,12 @@ void Sorties::ecrire_le_rang(const Eleve &eleve, double note)
                      champ_csv(eleve.notes[0].remarque).c_str());
     } else if (csv_) {
         std::string rang = champ_csv(eleve.identifiant) + ";" + champ_csv(eleve.nom);
-        for (const auto &n : eleve.notes)
-            rang += ";" + std::to_string(n.tenus) + ";" + champ_csv(n.remarque);
+        for (const auto &n : eleve.notes) {
+            rang += ';';
+            rang += std::to_string(n.tenus);
+            rang += ';';
+            rang += champ_csv(n.remarque);
+        }
         std::fprintf(csv_, "%s;%s\n", rang.c_str(), decimal(note).c_str());
     }
     if (csv_)

@@ -59,16 +59,16 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ONE_PER_GROUP)
 set(CPACK_COMPONENTS_ALL Unspecified exercices enseignant)
 set(CPACK_DEBIAN_ELEVES_PACKAGE_NAME ${CPACK_PACKAGE_NAME})
-set(CPACK_DEBIAN_ELEVES_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}\n${CPACK_PACKAGE_DESCRIPTION}")
+# CPack gives every package the same first line, the summary above.
+set(CPACK_DEBIAN_ELEVES_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_ENSEIGNANT_PACKAGE_NAME ${CPACK_PACKAGE_NAME}-enseignant)
 set(CPACK_DEBIAN_ENSEIGNANT_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_ENSEIGNANT_PACKAGE_DEPENDS "${CPACK_PACKAGE_NAME} (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_ENSEIGNANT_PACKAGE_RECOMMENDS "")
-set(CPACK_DEBIAN_ENSEIGNANT_DESCRIPTION "teachers' material for processus-en-direct
-The solution of every exercise, the mistaken programs real students write
-(each fails the criterion it names) and other right ways to solve them, to
-show in class, and a plan for a two-hour lab. Not for the students' machines.")
+set(CPACK_DEBIAN_ENSEIGNANT_DESCRIPTION "The teachers' material for these programs' exercises: the solution of
+every exercise, the mistaken programs real students write (each fails the
+criterion it names) and other right ways to solve them, to show in class,
+and a plan for a two-hour lab. Not for the students' machines.")
 set(doc_enseignant ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_ENSEIGNANT_PACKAGE_NAME})
 install(FILES ${changelog_gz} ${CMAKE_CURRENT_LIST_DIR}/copyright
         COMPONENT enseignant DESTINATION ${doc_enseignant})
