@@ -107,7 +107,9 @@ std::unique_ptr<EnCours> lancer_copie(const Classe &classe, std::size_t eleve,
     c->exercice = exercice;
     c->tmp = tmp;
     c->verification = std::make_unique<Processus>(
-        Lancement{.programme = fs::read_symlink("/proc/self/exe").string(),
+        // This very program, even if its file was replaced since (a rebuild,
+        // an upgrade) while the class is being checked.
+        Lancement{.programme = "/proc/self/exe",
                   .arguments = arguments,
                   .entree = Flux::nul,
                   .sortie = Flux::tube,
@@ -297,6 +299,10 @@ int verifier_classe(const OptionsClasse &options)
     unsigned paralleles = options.paralleles;
     if (paralleles == 0)
         paralleles = std::max(1u, std::thread::hardware_concurrency());
+    std::size_t copies = 0;
+    for (const auto &e : classe->eleves)
+        copies += std::count_if(e.copies.begin(), e.copies.end(), [](const auto &c) { return c; });
+    paralleles = static_cast<unsigned>(std::clamp<std::size_t>(copies, 1, paralleles));
     auto tmps = dossiers_de_travail(paralleles);
     if (tmps.empty())
         return 2;
