@@ -1,33 +1,41 @@
-// verifier EXERCICE DOSSIER [--csv FICHIER]: a whole class checked at once.
+// A whole class checked at once.
 //
-// Every .c or .cpp file of the folder is one student's source (every .txt
-// file, for an exercise where the student hands in a text). Each one is
-// checked by a verifier of its own (this very program, run on that source),
-// one after the other: no check shares the machine with another, so no
-// timing criterion fails through the load of the batch, and a program that
-// hangs, floods or forks endlessly costs its own time limits and nothing
-// more. What it leaves behind is ended before the next one starts.
+//     verifier EXERCICE DOSSIER [--csv NOTES] [--retours RETOURS]
+//         every source of DOSSIER (every .txt file, for an exercise where the
+//         student hands in a text) is one student's copy;
+//     verifier --seance SEANCE DOSSIER --csv NOTES [--retours RETOURS]
+//         SEANCE names the lab's exercises (seance.cpp), DOSSIER holds one
+//         folder a student, as a course platform delivers them.
 //
-// One line per student: the file, the criteria held out of the total, the
-// first criterion failed. --csv writes the same, a row as each is done, for a
-// gradebook (';' between fields, as French spreadsheets read them).
+// Each copy is checked by a verifier of its own (this very program, run on
+// that source), which writes its report for programs (verification.h): the
+// marks are read from it, never from the French text, which goes back to the
+// student with --retours. A program that hangs, floods or forks endlessly
+// costs its own time limits and nothing more; what it leaves behind is ended
+// as soon as its check is over. A few checks run at once (-j, one a core by
+// default): a check spends most of its time waiting on the student's program,
+// and every timing criterion weighs the checker's own lateness (Veille).
+//
+// Rows come in the order of a French class list, each written as soon as it
+// and those before it are done, so that Ctrl-C keeps what is done.
 #include "classe.h"
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
+#include <functional>
+#include <memory>
+#include <regex>
 #include <thread>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include "exercice.h"
+#include "confinement.h"
+#include "garde.h"
+#include "seance.h"
+#include "verification.h"
 
 namespace fs = std::filesystem;
 
@@ -39,7 +47,6 @@ using namespace lancement;
 // A check that runs past this has gone wrong in verifier itself: every
 // criterion has its own, much shorter, limit.
 constexpr auto limite_copie = 300s;
-constexpr std::size_t colonnes = 80;
 
 // AddressSanitizer and ThreadSanitizer reserve terabytes of address space:
 // no memory limit under them.
@@ -54,99 +61,6 @@ constexpr bool sous_assainisseur = false;
 
 volatile std::sig_atomic_t interruption = 0;
 void interrompre(int signal) { interruption = signal; }
-
-struct Copie {
-    std::string fichier;
-    int tenus = 0;
-    std::string premier_echec; // empty when every criterion holds
-};
-
-// The number of characters (not bytes) of a UTF-8 text.
-std::size_t largeur(const std::string &texte)
-{
-    return std::count_if(texte.begin(), texte.end(),
-                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
-}
-
-// The text cut to n characters, an ellipsis at the cut.
-std::string couper(const std::string &texte, std::size_t n)
-{
-    if (largeur(texte) <= n)
-        return texte;
-    std::string coupe;
-    std::size_t vus = 0;
-    for (char c : texte) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && ++vus == n)
-            break;
-        coupe += c;
-    }
-    return coupe + "…";
-}
-
-// The same, padded with blanks to n characters.
-std::string colonne(const std::string &texte, std::size_t n)
-{
-    std::string coupe = couper(texte, n);
-    return coupe + std::string(n - largeur(coupe), ' ');
-}
-
-std::string champ_csv(const std::string &texte)
-{
-    if (texte.find_first_of(";\"\n") == std::string::npos)
-        return texte;
-    std::string champ = "\"";
-    for (char c : texte)
-        champ += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return champ + "\"";
-}
-
-// The criterion a line of verifier's report names, whole, from the line's
-// beginning (a long criterion goes on over the next lines).
-std::string critere_nomme(const Exercice &exercice, const std::string &debut)
-{
-    for (const auto &c : exercice.criteres)
-        if (!debut.empty() && (c.enonce.starts_with(debut) || debut.starts_with(c.enonce)))
-            return c.enonce;
-    return debut;
-}
-
-// Every process descended from us now, from one reading of /proc.
-std::vector<pid_t> descendants()
-{
-    std::map<pid_t, std::vector<pid_t>> enfants;
-    std::error_code ignore;
-    for (const auto &entree : fs::directory_iterator("/proc", ignore)) {
-        std::string nom = entree.path().filename().string();
-        if (nom.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        pid_t pid = static_cast<pid_t>(std::stol(nom));
-        if (auto e = lire_stat(pid))
-            enfants[e->parent].push_back(pid);
-    }
-    std::vector<pid_t> tous = {getpid()};
-    for (std::size_t k = 0; k < tous.size(); k++)
-        for (pid_t p : enfants[tous[k]])
-            tous.push_back(p);
-    tous.erase(tous.begin());
-    return tous;
-}
-
-// Ends whatever a copy left behind that came back to us, a subreaper (its
-// own sessions included), and reaps it. All the descendants at once, so that
-// a program forking without end has no time to replace the ones killed.
-void finir_les_restes()
-{
-    auto fin = std::chrono::steady_clock::now() + 5s;
-    while (std::chrono::steady_clock::now() < fin) {
-        auto restes = descendants();
-        for (pid_t p : restes)
-            kill(p, SIGKILL);
-        while (waitpid(-1, nullptr, WNOHANG) > 0) {}
-        if (restes.empty())
-            return;
-        std::this_thread::sleep_for(1ms);
-    }
-}
 
 // What a copy may take, set on this process and so inherited by each
 // verifier it starts, by the compiler and by the student's program: memory
@@ -166,196 +80,249 @@ void borner_chaque_copie()
     abaisser(RLIMIT_FSIZE, rlim_t{256} << 20);
 }
 
-// One student's source, checked by a verifier of its own; its report is read
-// line by line. Its temporary files go to tmp, emptied afterwards however the
-// check ended.
-Copie verifier_copie(const Exercice &exercice, const fs::path &source, const std::string &moi,
-                     const fs::path &tmp)
-{
-    Copie copie;
-    copie.fichier = source.filename().string();
-    std::optional<int> code;
-    std::string rapport;
-    {
-        Processus verification({.programme = moi,
-                                .arguments = {exercice.nom, source.string()},
-                                .entree = Flux::nul,
-                                .sortie = Flux::tube,
-                                .erreur = Flux::sortie,
-                                .environnement = {{"TMPDIR", tmp.string()}}});
-        auto fin = std::chrono::steady_clock::now() + limite_copie;
-        while (!code && !interruption && std::chrono::steady_clock::now() < fin)
-            code = verification.attendre(100ms);
-        if (code)
-            rapport = verification.lire_tout(Canal::sortie, 1s);
-        else {
-            // Cut short: verifier is asked to end first, so that it can end
-            // what it started and remove its folder.
-            kill(verification.pid(), SIGTERM);
-            verification.attendre(2s);
-        }
-    } // ended and reaped here, whatever it was doing
-    finir_les_restes();
-    std::error_code ignore;
-    for (const auto &reste : fs::directory_iterator(tmp, ignore))
-        fs::remove_all(reste.path(), ignore);
-    if (!code) {
-        copie.premier_echec = interruption ? "vérification interrompue"
-                                           : "vérification arrêtée après " +
-                                                 nombre(limite_copie.count()) + "\u00a0s";
-        return copie;
-    }
+// One check under way: a verifier of its own on one copy, in its own
+// temporary folder (TMPDIR), its report for programs in that folder.
+struct EnCours {
+    std::size_t eleve, exercice;
+    fs::path tmp;
+    std::unique_ptr<Processus> verification;
+    std::chrono::steady_clock::time_point limite;
+};
 
-    // The report's lines: « ok », « ÉCHEC » or « ? », then the criterion.
-    int lignes = 0;
-    std::istringstream lu(rapport);
-    for (std::string ligne; std::getline(lu, ligne);) {
-        std::string sorte;
-        for (const char *marque : {"ok", "ÉCHEC", "?"})
-            if (ligne.starts_with("  " + std::string(marque) + " "))
-                sorte = marque;
-        if (sorte.empty())
-            continue;
-        lignes++;
-        auto debut = ligne.find_first_not_of(' ', 2 + sorte.size());
-        std::string texte = debut == std::string::npos ? "" : ligne.substr(debut);
-        if (sorte == "ok")
-            copie.tenus++;
-        else if (copie.premier_echec.empty())
-            copie.premier_echec =
-                (sorte == "?" ? "(non vérifiable) " : "") + critere_nomme(exercice, texte);
-    }
-    if (lignes == 0)
-        copie.premier_echec = *code == 1 && !exercice.texte ? "la source ne compile pas"
-                                         : "vérification impossible (" +
-                                               (*code < 0 ? "signal " + nombre(-*code)
-                                                          : "code " + nombre(*code)) +
-                                               ")";
-    return copie;
+std::unique_ptr<EnCours> lancer_copie(const Classe &classe, std::size_t eleve,
+                                      std::size_t exercice, const fs::path &tmp,
+                                      const OptionsClasse &options)
+{
+    const auto &e = classe.exercices[exercice];
+    std::vector<std::string> arguments = {"--rapport", (tmp / "rapport").string()};
+    if (options.sans_confinement)
+        arguments.push_back("--sans-confinement");
+    if (e.graine)
+        arguments.insert(arguments.end(), {"--graine", std::to_string(*e.graine)});
+    if (e.niveau)
+        arguments.insert(arguments.end(), {"--niveau", std::to_string(*e.niveau)});
+    arguments.insert(arguments.end(),
+                     {e.exercice->nom, classe.eleves[eleve].copies[exercice]->string()});
+    auto c = std::make_unique<EnCours>();
+    c->eleve = eleve;
+    c->exercice = exercice;
+    c->tmp = tmp;
+    c->verification = std::make_unique<Processus>(
+        // This very program, even if its file was replaced since (a rebuild,
+        // an upgrade) while the class is being checked.
+        Lancement{.programme = "/proc/self/exe",
+                  .arguments = arguments,
+                  .entree = Flux::nul,
+                  .sortie = Flux::tube,
+                  .erreur = Flux::sortie,
+                  .environnement = {{"TMPDIR", tmp.string()}}});
+    c->limite = std::chrono::steady_clock::now() + limite_copie;
+    return c;
 }
 
-int usage()
+// The verdict of a check that has ended (or is cut short: SIGTERM first, so
+// that its verifier ends what it started and removes its folder).
+Note conclure(EnCours &c, bool coupee)
 {
-    std::fprintf(stderr,
-                 "usage\u00a0: verifier EXERCICE DOSSIER [--csv FICHIER] [--sans-confinement]\n");
-    return 2;
+    Note note;
+    std::optional<int> code;
+    if (coupee) {
+        kill(c.verification->pid(), SIGTERM);
+        c.verification->attendre(2s);
+    } else {
+        code = c.verification->attendre(0ms);
+        // The compiler names the copy where its verifier put it: by its name
+        // alone for the student.
+        static const std::regex ou_compile("/[^ \n]*/programme-[A-Za-z0-9]{6}/");
+        note.texte = std::regex_replace(c.verification->lire_tout(Canal::sortie, 1s), ou_compile, "");
+    }
+    c.verification.reset(); // ended and reaped here, whatever it was doing
+    auto rapport = lire_rapport(c.tmp / "rapport");
+    std::error_code ignore;
+    for (const auto &reste : fs::directory_iterator(c.tmp, ignore))
+        fs::remove_all(reste.path(), ignore);
+    if (!code) {
+        note.remarque = interruption ? "vérification interrompue"
+                                     : "vérification arrêtée après " +
+                                           nombre(limite_copie.count()) + "\u00a0s";
+        return note;
+    }
+    if (rapport && rapport->compile == false) {
+        note.remarque = "la source ne compile pas";
+        return note;
+    }
+    if (!rapport || !rapport->complet) {
+        note.remarque = "vérification impossible (" +
+                        (*code < 0 ? "signal " + nombre(-*code) : "code " + nombre(*code)) + ")";
+        return note;
+    }
+    for (const auto &l : rapport->lignes) {
+        if (l.verdict == "ok")
+            note.tenus++;
+        else if (note.remarque.empty())
+            note.remarque = (l.verdict == "inverifiable" ? "(non vérifiable) " : "") + l.enonce;
+    }
+    return note;
+}
+
+// Every copy handed in, as (student, exercise), in the class's order; a copy
+// not handed in is marked absent now.
+std::vector<std::pair<std::size_t, std::size_t>> copies_a_verifier(Classe &classe)
+{
+    std::vector<std::pair<std::size_t, std::size_t>> a_faire;
+    for (std::size_t e = 0; e < classe.eleves.size(); e++) {
+        auto &eleve = classe.eleves[e];
+        eleve.notes.resize(classe.exercices.size());
+        for (std::size_t x = 0; x < classe.exercices.size(); x++) {
+            if (eleve.copies[x])
+                a_faire.emplace_back(e, x);
+            else
+                eleve.notes[x] = Note{.remarque = "absent"};
+        }
+    }
+    return a_faire;
+}
+
+// One temporary folder for each check at once, reachable by the
+// unprivileged user some checks run the program as; nothing if one cannot
+// be made.
+std::vector<fs::path> dossiers_de_travail(unsigned n)
+{
+    std::vector<fs::path> tmps;
+    for (unsigned k = 0; k < n; k++) {
+        std::string tmp = (fs::temp_directory_path() / "verifier-classe-XXXXXX").string();
+        if (mkdtemp(tmp.data()) == nullptr || chmod(tmp.c_str(), 0755) != 0) {
+            std::perror("verifier\u00a0: mkdtemp");
+            std::error_code ignore;
+            for (const auto &t : tmps)
+                fs::remove_all(t, ignore);
+            return {};
+        }
+        tmps.emplace_back(tmp);
+    }
+    return tmps;
+}
+
+// The checks of the whole class, paralleles at a time; ecrire(eleve) is
+// called for each student, in the class's order, once all theirs are done.
+// Returns how many students were done.
+std::size_t tout_verifier(Classe &classe, const OptionsClasse &options,
+                          const std::vector<fs::path> &tmps,
+                          const std::function<void(std::size_t)> &ecrire)
+{
+    auto a_faire = copies_a_verifier(classe);
+    std::vector<std::size_t> restantes(classe.eleves.size(), 0);
+    for (auto [e, x] : a_faire)
+        restantes[e]++;
+    std::vector<std::unique_ptr<EnCours>> en_cours(tmps.size());
+    std::size_t suivante = 0, ecrits = 0, faites = 0, deja_faites = 0;
+    Avancement avancement(a_faire.size());
+    auto ecrire_les_prets = [&] {
+        while (ecrits < classe.eleves.size() && restantes[ecrits] == 0) {
+            avancement.effacer();
+            ecrire(ecrits++);
+        }
+    };
+    ecrire_les_prets();
+    while (!interruption && (suivante < a_faire.size() || faites < a_faire.size())) {
+        bool occupe = false;
+        std::vector<pid_t> verifications;
+        for (std::size_t k = 0; k < en_cours.size(); k++) {
+            auto &c = en_cours[k];
+            if (!c && suivante < a_faire.size()) {
+                auto [e, x] = a_faire[suivante++];
+                c = lancer_copie(classe, e, x, tmps[k], options);
+            }
+            if (!c)
+                continue;
+            occupe = true;
+            bool fini = c->verification->attendre(0ms).has_value();
+            if (!fini && std::chrono::steady_clock::now() < c->limite) {
+                verifications.push_back(c->verification->pid());
+                continue;
+            }
+            classe.eleves[c->eleve].notes[c->exercice] = conclure(*c, !fini);
+            restantes[c->eleve]--;
+            faites++;
+            c.reset();
+            avancement.une_de_plus();
+        }
+        // What a finished copy left behind came back here (a subreaper):
+        // ended, while the checks under way go on.
+        finir_les_restes(verifications);
+        std::size_t avant = ecrits;
+        ecrire_les_prets();
+        if (ecrits != avant || faites != deja_faites)
+            avancement.montrer();
+        deja_faites = faites;
+        if (occupe)
+            std::this_thread::sleep_for(20ms);
+    }
+    for (auto &c : en_cours)
+        if (c)
+            conclure(*c, true);
+    finir_les_restes();
+    avancement.effacer();
+    return ecrits;
 }
 
 } // namespace
 
-int verifier_classe(int argc, char *argv[], bool sans_confinement)
+int verifier_classe(const OptionsClasse &options)
 {
-    std::optional<std::string> chemin_csv;
-    if (argc == 5 && std::string(argv[3]) == "--csv")
-        chemin_csv = argv[4];
-    else if (argc != 3)
-        return usage();
-
-    const Exercice *exercice = nullptr;
-    for (const auto &e : tous_les_exercices())
-        if (e.nom == argv[1])
-            exercice = &e;
-    if (exercice == nullptr) {
-        std::fprintf(stderr,
-                     "verifier\u00a0: exercice inconnu «\u00a0%s\u00a0» "
-                     "(verifier --list les nomme)\n",
-                     argv[1]);
+    std::string erreur;
+    auto classe = options.seance ? lire_la_seance(*options.seance, options.dossier, erreur)
+                                 : lire_un_dossier(options.exercice, options.dossier, erreur);
+    if (!classe) {
+        std::fputs(erreur.c_str(), stderr);
         return 2;
     }
-
     // A teacher's account is no place for a program that can reach the rest
     // of it: marking a class that way is the teacher's choice, made aloud.
-    if (std::string risques = risques_du_confinement(); !risques.empty() && !sans_confinement) {
+    if (std::string risques = lancement::risques_du_confinement();
+        !risques.empty() && !options.sans_confinement) {
         std::fprintf(stderr,
                      "verifier\u00a0: confinement incomplet sur ce noyau\u00a0: les programmes "
-                     "des élèves pourraient %s.\nPour vérifier la classe malgré ce risque\u00a0: "
-                     "verifier --sans-confinement %s %s\n",
-                     risques.c_str(), argv[1], argv[2]);
+                     "des élèves pourraient %s.\nPour vérifier la classe malgré ce risque, "
+                     "relancer avec --sans-confinement.\n",
+                     risques.c_str());
+        return 2;
+    }
+    montrer_les_ignores(*classe);
+    if (classe->eleves.empty()) {
+        std::fprintf(stderr, "verifier\u00a0: aucune copie dans «\u00a0%s\u00a0»\n",
+                     options.dossier.c_str());
+        return 2;
+    }
+    Sorties sorties(*classe, options, erreur);
+    if (!erreur.empty()) {
+        std::fputs(erreur.c_str(), stderr);
         return 2;
     }
 
-    // A student's copy: a .c or .cpp source, or a .txt file where the student
-    // hands in a text.
-    fs::path dossier = argv[2];
-    std::vector<fs::path> sources;
-    std::error_code erreur;
-    for (const auto &f : fs::directory_iterator(dossier, erreur)) {
-        auto extension = f.path().extension();
-        if ((exercice->texte ? extension == ".txt" : extension == ".c" || extension == ".cpp") &&
-            f.is_regular_file(erreur))
-            sources.push_back(fs::absolute(f.path()));
-    }
-    std::sort(sources.begin(), sources.end());
-    if (sources.empty()) {
-        std::fprintf(stderr, "verifier\u00a0: aucun fichier %s dans «\u00a0%s\u00a0»\n",
-                     exercice->texte ? ".txt" : ".c ou .cpp", argv[2]);
-        return 2;
-    }
-
-    std::ofstream csv;
-    if (chemin_csv) {
-        csv.open(*chemin_csv);
-        if (!csv) {
-            std::fprintf(stderr, "verifier\u00a0: impossible d'écrire «\u00a0%s\u00a0»\n",
-                         chemin_csv->c_str());
-            return 2;
-        }
-        csv << "fichier;critères tenus;critères;premier critère échoué\n" << std::flush;
-    }
-
-    // Ctrl-C, or the window closed: the check under way is ended, and what
+    // Ctrl-C, or the window closed: the checks under way are ended, and what
     // is done stays written.
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         std::signal(s, interrompre);
-
     borner_chaque_copie();
     // What a copy leaves behind comes back here, to be ended (finir_les_restes).
     adopter_les_orphelins();
-    std::string moi = fs::read_symlink("/proc/self/exe").string();
-    // Reachable by the unprivileged user some checks run the program as.
-    std::string tmp = (fs::temp_directory_path() / "verifier-classe-XXXXXX").string();
-    if (mkdtemp(tmp.data()) == nullptr || chmod(tmp.c_str(), 0755) != 0) {
-        std::perror("verifier\u00a0: mkdtemp");
-        return 2;
-    }
-    std::size_t total = exercice->criteres.size();
-    std::size_t large = 4;
-    for (const auto &s : sources)
-        large = std::max(large, largeur(s.filename().string()));
-    large = std::min<std::size_t>(large, 24);
-    std::printf("Exercice «\u00a0%s\u00a0»\u00a0: %zu copie%s, vérifiée%s une à une.\n",
-                exercice->nom.c_str(), sources.size(), sources.size() > 1 ? "s" : "",
-                sources.size() > 1 ? "s" : "");
-    std::fflush(stdout);
 
-    std::size_t reussies = 0, faites = 0;
-    for (const auto &source : sources) {
-        Copie c = verifier_copie(*exercice, source, moi, tmp);
-        if (interruption)
-            break;
-        faites++;
-        reussies += c.premier_echec.empty();
-        std::string tenus = nombre(c.tenus) + "/" + nombre(static_cast<long>(total));
-        std::string ligne = colonne(c.fichier, large) + "  " + colonne(tenus, 5) + "  ";
-        ligne += couper(c.premier_echec, colonnes - largeur(ligne));
-        ligne.erase(ligne.find_last_not_of(' ') + 1);
-        std::printf("%s\n", ligne.c_str());
-        std::fflush(stdout);
-        if (csv.is_open())
-            csv << champ_csv(c.fichier) << ';' << c.tenus << ';' << total << ';'
-                << champ_csv(c.premier_echec) << '\n'
-                << std::flush;
-    }
-    fs::remove_all(tmp, erreur);
-    if (interruption) {
-        std::printf("Interrompu\u00a0: %zu copie%s vérifiée%s sur %zu.\n", faites,
-                    faites > 1 ? "s" : "", faites > 1 ? "s" : "", sources.size());
-        return 128 + interruption;
-    }
-    std::printf("Bilan\u00a0: %zu copie%s sur %zu tien%s tous les critères.\n", reussies,
-                reussies > 1 ? "s" : "", sources.size(), reussies > 1 ? "nent" : "t");
-    if (csv.is_open() && !csv)
-        std::fprintf(stderr, "verifier\u00a0: l'écriture de «\u00a0%s\u00a0» a échoué\n",
-                     chemin_csv->c_str());
-    return reussies == sources.size() ? 0 : 1;
+    unsigned paralleles = options.paralleles;
+    if (paralleles == 0)
+        paralleles = std::max(1u, std::thread::hardware_concurrency());
+    std::size_t copies = 0;
+    for (const auto &e : classe->eleves)
+        copies += std::count_if(e.copies.begin(), e.copies.end(), [](const auto &c) { return c; });
+    paralleles = static_cast<unsigned>(std::clamp<std::size_t>(copies, 1, paralleles));
+    auto tmps = dossiers_de_travail(paralleles);
+    if (tmps.empty())
+        return 2;
+    sorties.titre(paralleles);
+    std::size_t faits = tout_verifier(*classe, options, tmps,
+                                      [&](std::size_t eleve) { sorties.eleve(eleve); });
+    std::error_code ignore;
+    for (const auto &t : tmps)
+        fs::remove_all(t, ignore);
+    return sorties.bilan(faits, interruption);
 }

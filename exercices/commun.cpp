@@ -15,6 +15,14 @@ const std::string echec_fork = "Echec fork : Resource temporarily unavailable\n"
 
 std::string nombre(long n) { return std::to_string(n); }
 
+const Exercice *trouver_exercice(const std::string &nom)
+{
+    for (const auto &e : tous_les_exercices())
+        if (e.nom == nom)
+            return &e;
+    return nullptr;
+}
+
 std::string fin(int code)
 {
     if (code < 0) {

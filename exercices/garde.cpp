@@ -1,12 +1,15 @@
 #include "garde.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <thread>
+#include <vector>
 
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -87,20 +90,47 @@ void installer(void (*traitant)(int))
 
 } // namespace
 
-void finir_les_restes(pid_t sauf)
+namespace {
+
+// Every process descended from this one now, but those of sauf and theirs,
+// from one reading of /proc.
+std::vector<pid_t> descendants(const std::vector<pid_t> &sauf)
+{
+    std::map<pid_t, std::vector<pid_t>> enfants;
+    std::error_code ignore;
+    for (const auto &entree : fs::directory_iterator("/proc", ignore)) {
+        std::string nom = entree.path().filename().string();
+        if (nom.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        pid_t pid = static_cast<pid_t>(std::stol(nom));
+        if (auto e = lancement::lire_stat(pid))
+            enfants[e->parent].push_back(pid);
+    }
+    std::vector<pid_t> tous = {getpid()};
+    for (std::size_t k = 0; k < tous.size(); k++)
+        for (pid_t p : enfants[tous[k]])
+            if (std::find(sauf.begin(), sauf.end(), p) == sauf.end())
+                tous.push_back(p);
+    tous.erase(tous.begin());
+    return tous;
+}
+
+} // namespace
+
+void finir_les_restes(const std::vector<pid_t> &sauf)
 {
     auto fin = std::chrono::steady_clock::now() + 5s;
     while (std::chrono::steady_clock::now() < fin) {
-        while (waitpid(-1, nullptr, WNOHANG) > 0) {
-        }
-        bool reste = false;
-        for (const auto &e : lancement::enfants_de(getpid())) {
-            if (e.pid == sauf)
-                continue;
-            reste = true;
-            kill(e.pid, SIGKILL);
-        }
-        if (!reste)
+        // All the descendants at once, so that a program forking without end
+        // has no time to replace the ones killed.
+        auto restes = descendants(sauf);
+        for (pid_t p : restes)
+            kill(p, SIGKILL);
+        // Each one by its pid (those that are our children): the processes
+        // of sauf are not reaped behind their owner's back.
+        for (pid_t p : restes)
+            waitpid(p, nullptr, WNOHANG);
+        if (restes.empty())
             return;
         std::this_thread::sleep_for(1ms);
     }

@@ -18,6 +18,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -32,8 +33,9 @@ int sous_garde(const std::filesystem::path &dossier, const std::function<int()> 
 inline constexpr const char *option_nettoyage = "--nettoyer";
 int nettoyer(int signal, const std::filesystem::path &dossier);
 
-// Ends every child of this process but sauf, and every child they leave to
-// it, generation after generation, and reaps them; bounded in time.
-void finir_les_restes(pid_t sauf = -1);
+// Ends every process descended from this one (those that came back to it, a
+// subreaper, included), but the processes of sauf and their own descendants,
+// and reaps them; bounded in time.
+void finir_les_restes(const std::vector<pid_t> &sauf = {});
 
 } // namespace exercices

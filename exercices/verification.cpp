@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <stdexcept>
 
 #include <sys/stat.h>
@@ -122,6 +123,59 @@ const char *marque(Verdict::Sorte sorte)
     return "  ?      ";
 }
 
+// A text as one field of the report for programs.
+std::string champ(std::string texte)
+{
+    for (char &c : texte)
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    return texte;
+}
+
+// The report for programs, written as the check goes (see verification.h).
+class Ecrit {
+public:
+    explicit Ecrit(const std::optional<fs::path> &chemin)
+    {
+        if (chemin && !(f_ = std::fopen(chemin->c_str(), "w")))
+            throw std::runtime_error("impossible d'écrire «" + insecable + chemin->string() +
+                                     insecable + "»" + insecable + ": " +
+                                     lancement::raison(errno));
+    }
+    ~Ecrit()
+    {
+        if (f_)
+            std::fclose(f_);
+    }
+    Ecrit(const Ecrit &) = delete;
+    Ecrit &operator=(const Ecrit &) = delete;
+    void ligne(const std::vector<std::string> &champs)
+    {
+        if (!f_)
+            return;
+        for (std::size_t k = 0; k < champs.size(); k++)
+            std::fprintf(f_, "%s%s", k ? "\t" : "", champ(champs[k]).c_str());
+        std::fputc('\n', f_);
+        std::fflush(f_);
+    }
+
+private:
+    std::FILE *f_ = nullptr;
+};
+
+const char *mot_du_rapport(Verdict::Sorte sorte)
+{
+    switch (sorte) {
+    case Verdict::tenu:
+        return "ok";
+    case Verdict::echoue:
+        return "echec";
+    case Verdict::impossible:
+        break;
+    }
+    return "inverifiable";
+}
+
 std::string pluriel(int n, const std::string &mot)
 {
     return std::to_string(n) + " " + mot + (n > 1 ? "s" : "");
@@ -198,7 +252,7 @@ std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier
     fs::path copie = ici / source.filename();
     fs::copy_file(source, copie);
 
-    bool en_c = source.extension() == ".c";
+    bool en_c = langage(source) == Langage::c;
     fs::path objet = ici / "signaler_echec.o";
     fs::path programme = ici / source.stem();
     std::vector<std::string> options = {"-O2", "-Wall", "-Wextra", "-Wpedantic",
@@ -214,6 +268,62 @@ std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier
     if (!compiler_une(rapport) || !compiler_une(eleve))
         return std::nullopt;
     return programme;
+}
+
+bool est_une_source(const fs::path &fichier)
+{
+    return langage(fichier) != Langage::aucun;
+}
+
+Langage langage(const fs::path &fichier)
+{
+    std::string e = fichier.extension().string();
+    if (e == ".c")
+        return Langage::c;
+    for (char &c : e)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // As the compiler takes them: .C (capital) is C++, as .cc, .cxx, .CPP.
+    for (const char *cpp : {".c", ".cpp", ".cc", ".cxx", ".c++"})
+        if (e == cpp)
+            return Langage::cpp;
+    return Langage::aucun;
+}
+
+std::optional<Rapport> lire_rapport(const fs::path &fichier)
+{
+    std::FILE *f = std::fopen(fichier.c_str(), "r");
+    if (!f)
+        return std::nullopt;
+    Rapport r;
+    std::string ligne;
+    auto traiter = [&] {
+        std::vector<std::string> champs;
+        std::size_t debut = 0;
+        for (std::size_t tab; (tab = ligne.find('\t', debut)) != std::string::npos; debut = tab + 1)
+            champs.push_back(ligne.substr(debut, tab - debut));
+        champs.push_back(ligne.substr(debut));
+        champs.resize(std::max<std::size_t>(champs.size(), 5));
+        if (champs[0] == "exercice") {
+            r.exercice = champs[1];
+            r.criteres = std::strtoul(champs[2].c_str(), nullptr, 10);
+        } else if (champs[0] == "compilation")
+            r.compile = champs[1] == "ok";
+        else if (champs[0] == "critere")
+            r.lignes.push_back({champs[2], champs[3], champs[4]});
+        else if (champs[0] == "fin")
+            r.complet = true;
+    };
+    for (int c; (c = std::fgetc(f)) != EOF;) {
+        if (c != '\n') {
+            ligne += static_cast<char>(c);
+            continue;
+        }
+        traiter();
+        ligne.clear();
+    }
+    std::fclose(f);
+    r.complet = r.complet && r.lignes.size() == r.criteres;
+    return r;
 }
 
 fs::path preparer_dossier()
@@ -236,6 +346,8 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
                          const Reglages &reglages)
 {
     Bilan bilan;
+    Ecrit ecrit(reglages.rapport);
+    ecrit.ligne({"exercice", exercice.nom, std::to_string(exercice.criteres.size())});
     // A folder of this program's own, which the unprivileged user may fill.
     std::string modele = (dossier / "programme-XXXXXX").string();
     if (mkdtemp(modele.data()) == nullptr)
@@ -243,21 +355,29 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
     fs::path ici = modele;
     confier(ici);
 
+    int numero = 0;
     Contexte contexte;
     contexte.verifier = getpid();
     contexte.dossier_bin = programmes_accessibles(dossier_bin, dossier).string();
-    const bool source = programme.extension() == ".c" || programme.extension() == ".cpp";
-    // A text (a prediction, say) is read by the criteria as it is.
-    if (!exercice.texte && source) {
+    contexte.graine = reglages.graine;
+    contexte.niveau = reglages.niveau;
+    if (exercice.texte) {
+        // A text (a prediction, say): the criteria read it as it is.
+        contexte.programme = programme.string();
+    } else if (est_une_source(programme)) {
         auto compile = compiler(programme, dossier_bin, ici);
+        ecrit.ligne({"compilation", compile ? "ok" : "echec"});
         if (!compile) {
             ecrire(plier("", "La compilation a échoué (voir ci-dessus)" + insecable +
                                  ": rien n'a été vérifié.", 0));
             bilan.compile = false;
+            for (const auto &critere : exercice.criteres)
+                ecrit.ligne({"critere", std::to_string(++numero), "laisse", critere.enonce, ""});
+            ecrit.ligne({"fin", "0", "0", "0", std::to_string(exercice.criteres.size())});
             return bilan;
         }
         contexte.programme = compile->string();
-    } else if (!exercice.texte) {
+    } else {
         // Where the unprivileged user, and the confined program, can run it.
         fs::path copie = ici / programme.filename();
         fs::copy_file(programme, copie);
@@ -270,8 +390,10 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
                          exercice.depart, 0));
     ecrire(plier("", "But" + insecable + ": " + exercice.but + ".", 0));
     for (const auto &critere : exercice.criteres) {
+        numero++;
         if (reglages.premier_echec && bilan.echoues > 0) {
             bilan.restants++;
+            ecrit.ligne({"critere", std::to_string(numero), "laisse", critere.enonce, ""});
             continue;
         }
         bool progression_affichee = false;
@@ -305,6 +427,8 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
         if (v.sorte != Verdict::tenu && !v.preuve.empty())
             rapport += plier("           ", v.preuve, 11);
         ecrire(rapport);
+        ecrit.ligne({"critere", std::to_string(numero), mot_du_rapport(v.sorte), critere.enonce,
+                     v.preuve});
         finir_les_restes();
         bilan.tenus += v.sorte == Verdict::tenu;
         bilan.echoues += v.sorte == Verdict::echoue;
@@ -320,6 +444,8 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
         resume += ", " + std::to_string(bilan.restants) + " laissé" +
                (bilan.restants > 1 ? "s" : "") + " de côté après le premier échec";
     ecrire(plier("", resume + ".", 0));
+    ecrit.ligne({"fin", std::to_string(bilan.tenus), std::to_string(bilan.echoues),
+                 std::to_string(bilan.impossibles), std::to_string(bilan.restants)});
     return bilan;
 }
 

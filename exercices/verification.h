@@ -3,6 +3,8 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -12,6 +14,15 @@ namespace exercices {
 
 struct Reglages {
     bool premier_echec = false; // stop at the first failed criterion
+    // Where to write the report for programs too (see ecrire_rapport), or
+    // nowhere.
+    std::optional<std::filesystem::path> rapport;
+    // Run the student's program even where the kernel cannot confine it.
+    bool sans_confinement = false;
+    // The program of arbre's exercise, imposed rather than read from the
+    // prediction (a lab's graded tree).
+    std::optional<unsigned long long> graine;
+    std::optional<int> niveau;
 };
 
 struct Bilan {
@@ -27,6 +38,31 @@ struct Bilan {
 Bilan verifier_programme(const Exercice &exercice, const std::filesystem::path &programme,
                          const std::filesystem::path &dossier,
                          const std::filesystem::path &dossier_bin, const Reglages &reglages);
+
+// The report for programs, one line each, fields separated by a tab (tabs
+// and line ends in a text become blanks):
+//     exercice  NOM  NOMBRE_DE_CRITERES
+//     compilation  ok | echec           (for a source only)
+//     critere  N  ok | echec | inverifiable | laisse  ENONCE  PREUVE
+//     fin  TENUS  ECHOUES  INVERIFIABLES  LAISSES
+// fin is last: a report without it is one whose check was cut short.
+struct Rapport {
+    std::string exercice;
+    std::size_t criteres = 0;
+    std::optional<bool> compile;
+    struct Ligne {
+        std::string verdict, enonce, preuve;
+    };
+    std::vector<Ligne> lignes;
+    bool complet = false;
+};
+std::optional<Rapport> lire_rapport(const std::filesystem::path &fichier);
+
+// What a file of a student's is, by its extension as the compiler reads it:
+// .c is C; .cpp, .cc, .cxx and the same in capitals (.C, .CPP) are C++.
+enum class Langage { aucun, c, cpp };
+Langage langage(const std::filesystem::path &fichier);
+bool est_une_source(const std::filesystem::path &fichier);
 
 // Compiles a student's source into ici the way the suite compiles its
 // programs, with the failure report, as the unprivileged user when run as

@@ -1,28 +1,33 @@
 // verifier: checks a student's program against one exercise, with the
 // kernel's own evidence, and says in French which criteria hold.
 //
-//     verifier [--premier-echec] EXERCICE PROGRAMME   (a built program, its
-//                                                    .c / .cpp source, or a text)
-//     verifier EXERCICE DOSSIER [--csv FICHIER] [--sans-confinement]
-//                                                    (a whole class: classe.cpp)
-//     verifier --construire SOURCE                   (builds ./NAME, as verifier does)
-//     verifier --list
-//     verifier --help
+//     verifier [--premier-echec] [--rapport FICHIER] EXERCICE PROGRAMME
+//                               (a built program, its source, or a text)
+//     verifier EXERCICE DOSSIER [--csv NOTES] [--retours RETOURS]
+//     verifier --seance SEANCE DOSSIER --csv NOTES [--retours RETOURS]
+//                               (a whole class: classe.cpp)
+//     verifier --construire SOURCE     (builds ./NAME, as verifier does)
+//     verifier --list | --help | --version
 //
 // Exit status: 0 when no criterion fails, 1 when one fails (or the source
 // does not compile), 2 for a usage error. Every program it starts is ended
 // and reaped, whatever it does and however verifier itself ends (garde.h).
 #include <cstdio>
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include <getopt.h>
 #include <unistd.h>
 
 #include "classe.h"
 #include "confinement.h"
 #include "exercice.h"
 #include "garde.h"
+#include "programme.h"
 #include "verification.h"
 
 namespace fs = std::filesystem;
@@ -32,32 +37,47 @@ namespace {
 
 const std::string insecable = "\u00a0";
 
-void aide(std::FILE *flot)
+const char *const synopsis[] = {
+    "verifier [--premier-echec] [--rapport FICHIER] EXERCICE PROGRAMME",
+    "verifier EXERCICE DOSSIER [--csv NOTES] [--retours RETOURS]",
+    "verifier --seance SEANCE DOSSIER --csv NOTES [--retours RETOURS]",
+    "verifier --construire SOURCE",
+    "verifier --list | --help | --version",
+};
+
+void utilisation(std::FILE *flot)
 {
-    std::fputs(("utilisation" + insecable + ": verifier [--premier-echec] EXERCICE PROGRAMME\n"
-                "              verifier EXERCICE DOSSIER [--csv FICHIER] [--sans-confinement]\n"
-                "              verifier --construire SOURCE\n"
-                "              verifier --list\n"
-                "              verifier --help\n"
-                "Vérifie le PROGRAMME d'un élève (un programme construit, ou sa source .c\n"
-                "ou .cpp, compilée d'abord) selon les critères de l'EXERCICE, ou chaque\n"
-                "copie d'un DOSSIER, une à une.\n"
-                "  --premier-echec  s'arrête au premier critère en échec\n"
-                "  --csv FICHIER    écrit aussi le bilan des copies pour un tableur\n"
-                "  --sans-confinement  vérifie la classe même si ce noyau ne permet pas\n"
-                "                   de confiner tout à fait les programmes des élèves\n"
-                "  --construire     construit le programme comme verifier le construit\n"
-                "  --list           nomme les exercices\n"
-                "  --help           montre cette aide\n"
+    std::fprintf(flot, "usage%s: %s\n", insecable.c_str(), synopsis[0]);
+    for (std::size_t k = 1; k < std::size(synopsis); k++)
+        std::fprintf(flot, "        %s\n", synopsis[k]);
+}
+
+void aide()
+{
+    utilisation(stdout);
+    std::fputs(("Vérifie le PROGRAMME d'un élève (un programme construit, ou sa source .c\n"
+                "ou .cpp, compilée d'abord) selon les critères de l'EXERCICE, chaque\n"
+                "copie d'un DOSSIER, ou toute une SÉANCE de plusieurs exercices.\n"
+                "  --premier-echec      s'arrête au premier critère en échec\n"
+                "  --rapport FICHIER    écrit aussi le rapport pour les programmes\n"
+                "  --csv NOTES          écrit le bilan de la classe pour un tableur\n"
+                "  --retours RETOURS    écrit le rapport de chaque élève, un dossier chacun\n"
+                "  --seance SEANCE      les exercices de la séance, leur poids, leur fichier\n"
+                "  -j, --paralleles N   vérifie N copies à la fois\n"
+                "  --sans-confinement   lance les programmes même sans confinement\n"
+                "  --construire SOURCE  construit le programme comme verifier le construit\n"
+                "  --list               nomme les exercices\n"
+                "  -h, --help           montre cette aide\n"
+                "  --version            donne la version\n"
                 "Code de retour" + insecable + ": 0 si aucun critère n'échoue, 1 sinon, "
                 "2 pour une erreur\nd'utilisation.\n").c_str(),
-               flot);
+               stdout);
 }
 
 int erreur_d_utilisation(const std::string &message)
 {
     std::fputs(plier("", "verifier" + insecable + ": " + message, 2).c_str(), stderr);
-    aide(stderr);
+    utilisation(stderr);
     return 2;
 }
 
@@ -113,8 +133,7 @@ int sous_garde_dans_un_dossier(const fs::path &dossier_bin,
 int construire(const fs::path &source, const fs::path &dossier_bin)
 {
     std::error_code erreur;
-    if (!fs::is_regular_file(source, erreur) ||
-        (source.extension() != ".c" && source.extension() != ".cpp"))
+    if (!fs::is_regular_file(source, erreur) || !est_une_source(source))
         return erreur_d_utilisation("pas de source .c ou .cpp «" + insecable + source.string() +
                                     insecable + "».");
     std::string nom_copie = ".";
@@ -149,52 +168,150 @@ int construire(const fs::path &source, const fs::path &dossier_bin)
     });
 }
 
+
+// What the command line asks.
+struct Demande {
+    enum { verifier, construire, lister, aide, version } quoi = verifier;
+    Reglages reglages;
+    OptionsClasse classe;
+    std::string source; // of --construire
+    std::vector<std::string> operandes;
+};
+
+// Reads the command line into demande; returns the usage error, if any.
+std::string lire_la_ligne(int argc, char *argv[], Demande &demande)
+{
+    enum { premier_echec = 256, rapport, csv, retours, seance, sans_confinement, construire,
+           liste, version, graine, niveau };
+    const struct option options[] = {
+        {"premier-echec", no_argument, nullptr, premier_echec},
+        {"rapport", required_argument, nullptr, rapport},
+        {"csv", required_argument, nullptr, csv},
+        {"retours", required_argument, nullptr, retours},
+        {"seance", required_argument, nullptr, seance},
+        {"paralleles", required_argument, nullptr, 'j'},
+        {"sans-confinement", no_argument, nullptr, sans_confinement},
+        {"construire", required_argument, nullptr, construire},
+        {"list", no_argument, nullptr, liste},
+        {"graine", required_argument, nullptr, graine},
+        {"niveau", required_argument, nullptr, niveau},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, version},
+        {nullptr, 0, nullptr, 0}};
+    auto entier = [](const char *texte, long min, long max) -> std::optional<long> {
+        char *fin = nullptr;
+        errno = 0;
+        long n = std::strtol(texte, &fin, 10);
+        if (errno || fin == texte || *fin || n < min || n > max)
+            return std::nullopt;
+        return n;
+    };
+    auto &r = demande.reglages;
+    auto &c = demande.classe;
+    opterr = 0; // its messages are English: ours say the same in French
+    for (int o; (o = getopt_long(argc, argv, ":hj:", options, nullptr)) != -1;) {
+        std::string valeur = optarg ? optarg : "";
+        switch (o) {
+        case premier_echec: r.premier_echec = true; break;
+        case rapport: r.rapport = fs::absolute(valeur); break;
+        case csv: c.csv = valeur; break;
+        case retours: c.retours = valeur; break;
+        case seance: c.seance = valeur; break;
+        case sans_confinement: r.sans_confinement = c.sans_confinement = true; break;
+        case construire:
+            demande.quoi = Demande::construire;
+            demande.source = valeur;
+            break;
+        case liste: demande.quoi = Demande::lister; break;
+        case 'h': demande.quoi = Demande::aide; return "";
+        case version: demande.quoi = Demande::version; return "";
+        case 'j':
+            if (auto n = entier(optarg, 1, 64))
+                c.paralleles = static_cast<unsigned>(*n);
+            else
+                return "-j veut un nombre de 1 à 64, pas «" + insecable + valeur + insecable + "».";
+            break;
+        case graine:
+            if (auto n = entier(optarg, 0, std::numeric_limits<long>::max()))
+                r.graine = static_cast<unsigned long long>(*n);
+            else
+                return "--graine veut un nombre, pas «" + insecable + valeur + insecable + "».";
+            break;
+        case niveau:
+            if (auto n = entier(optarg, arbre::niveau_min, arbre::niveau_max))
+                r.niveau = static_cast<int>(*n);
+            else
+                return "--niveau veut un nombre de " + std::to_string(arbre::niveau_min) + " à " +
+                       std::to_string(arbre::niveau_max) + ", pas «" + insecable + valeur +
+                       insecable + "».";
+            break;
+        case ':':
+            return "l'option «" + insecable + argv[optind - 1] + insecable + "» veut une valeur.";
+        default:
+            if (optopt != 0)
+                return "option inconnue «" + insecable + "-" + std::string(1, char(optopt)) +
+                       insecable + "».";
+            return "option inconnue «" + insecable + argv[optind - 1] + insecable + "».";
+        }
+    }
+    demande.operandes.assign(argv + optind, argv + argc);
+    return "";
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
     fs::path dossier_bin = fs::read_symlink("/proc/self/exe").parent_path();
-    if (args.size() == 3 && args[0] == option_nettoyage)
-        return nettoyer(std::atoi(args[1].c_str()), args[2]);
-    if (args.size() == 1 && args[0] == "--help") {
-        aide(stdout);
+    // The cleaner verifier's own signal handler execs (garde.h), not an option.
+    if (argc == 4 && std::string(argv[1]) == option_nettoyage)
+        return nettoyer(std::atoi(argv[2]), argv[3]);
+
+    Demande demande;
+    if (auto erreur = lire_la_ligne(argc, argv, demande); !erreur.empty())
+        return erreur_d_utilisation(erreur);
+    const auto &args = demande.operandes;
+    switch (demande.quoi) {
+    case Demande::aide:
+        aide();
         return 0;
-    }
-    if (!args.empty() && args[0] == "--list") {
-        if (args.size() != 1)
+    case Demande::version:
+        std::printf("verifier (Processus en direct) %s\n", VERSION_SUITE);
+        return 0;
+    case Demande::lister:
+        if (!args.empty())
             return erreur_d_utilisation("--list ne prend pas d'argument.");
         lister();
         return 0;
-    }
-    if (!args.empty() && args[0] == "--construire") {
-        if (args.size() != 2)
+    case Demande::construire:
+        if (!args.empty())
             return erreur_d_utilisation("--construire prend une source.");
-        return construire(args[1], dossier_bin);
+        return construire(demande.source, dossier_bin);
+    case Demande::verifier:
+        break;
     }
-    bool sans_confinement = std::erase(args, "--sans-confinement") > 0;
+
     std::error_code erreur;
-    if (args.size() >= 2 && !args[0].starts_with("-") && fs::is_directory(args[1], erreur)) {
-        std::vector<char *> reste = {argv[0]};
-        for (auto &a : args)
-            reste.push_back(a.data());
-        reste.push_back(nullptr);
-        return verifier_classe(static_cast<int>(args.size() + 1), reste.data(), sans_confinement);
+    auto &classe = demande.classe;
+    if (classe.seance) {
+        if (args.size() != 1)
+            return erreur_d_utilisation("--seance SEANCE veut un dossier, celui des copies.");
+        if (!classe.csv)
+            return erreur_d_utilisation("--seance veut --csv NOTES, où écrire les notes.");
+        classe.dossier = args[0];
+        return verifier_classe(classe);
     }
-    Reglages reglages;
-    if (!args.empty() && args[0] == "--premier-echec") {
-        reglages.premier_echec = true;
-        args.erase(args.begin());
+    if (args.size() == 2 && fs::is_directory(args[1], erreur)) {
+        classe.exercice = args[0];
+        classe.dossier = args[1];
+        return verifier_classe(classe);
     }
-    if (!args.empty() && args[0].starts_with("-"))
-        return erreur_d_utilisation("option inconnue «" + insecable + args[0] + insecable + "».");
+    if (classe.csv || classe.retours)
+        return erreur_d_utilisation("--csv et --retours sont pour un dossier de copies.");
     if (args.size() != 2)
         return erreur_d_utilisation("il faut un exercice et un programme.");
 
-    const Exercice *exercice = nullptr;
-    for (const auto &e : tous_les_exercices())
-        if (e.nom == args[0])
-            exercice = &e;
+    const Exercice *exercice = trouver_exercice(args[0]);
     if (exercice == nullptr)
         return erreur_d_utilisation("exercice inconnu «" + insecable + args[0] + insecable +
                                     "» (verifier --list les nomme).");
@@ -202,11 +319,10 @@ int main(int argc, char *argv[])
     if (!fs::is_regular_file(programme, erreur))
         return erreur_d_utilisation("pas de fichier «" + insecable + args[1] + insecable + "».");
     programme = fs::absolute(programme);
-    bool source = programme.extension() == ".c" || programme.extension() == ".cpp";
-    if (!exercice->texte && !source && access(programme.c_str(), X_OK) != 0)
+    if (!exercice->texte && !est_une_source(programme) && access(programme.c_str(), X_OK) != 0)
         return erreur_d_utilisation("«" + insecable + args[1] + insecable +
                                     "» n'est ni exécutable ni une source .c ou .cpp.");
-
+    const auto &reglages = demande.reglages;
     // Said, and the check goes on: a student checks their own program.
     if (std::string risques = lancement::risques_du_confinement(); !risques.empty())
         std::fputs(plier("", "Confinement incomplet sur ce noyau" + insecable +

@@ -19,7 +19,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # verifier and arbre compile the program they check or show (cc and c++); the
 # ten programs themselves need no compiler, hence a recommendation, which apt
 # installs unless told not to.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS g++)
+# man-db makes the manual pages readable where man is not installed (a
+# minimal Debian).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "g++, man-db")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/paquet)
 
@@ -49,4 +51,31 @@ if(SUITE_PAQUET_DEBIAN)
     endforeach()")
 endif()
 
+# Two packages from one build: the students' (every program, page and
+# exercise: the components Unspecified and exercices) and the teachers'
+# (enseignant/: solutions, erreurs/ and variantes/, a lab plan), which needs
+# the students' one beside it.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ONE_PER_GROUP)
+set(CPACK_COMPONENTS_ALL Unspecified exercices enseignant)
+set(CPACK_DEBIAN_ELEVES_PACKAGE_NAME ${CPACK_PACKAGE_NAME})
+# CPack gives every package the same first line, the summary above.
+set(CPACK_DEBIAN_ELEVES_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_DEBIAN_ENSEIGNANT_PACKAGE_NAME ${CPACK_PACKAGE_NAME}-enseignant)
+set(CPACK_DEBIAN_ENSEIGNANT_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_ENSEIGNANT_PACKAGE_DEPENDS "${CPACK_PACKAGE_NAME} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_ENSEIGNANT_PACKAGE_RECOMMENDS "")
+set(CPACK_DEBIAN_ENSEIGNANT_DESCRIPTION "The teachers' material for these programs' exercises: the solution of
+every exercise, the mistaken programs real students write (each fails the
+criterion it names) and other right ways to solve them, to show in class,
+and a plan for a two-hour lab. Not for the students' machines.")
+set(doc_enseignant ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_ENSEIGNANT_PACKAGE_NAME})
+install(FILES ${changelog_gz} ${CMAKE_CURRENT_LIST_DIR}/copyright
+        COMPONENT enseignant DESTINATION ${doc_enseignant})
+
 include(CPack)
+cpack_add_component_group(eleves)
+cpack_add_component_group(enseignant)
+cpack_add_component(Unspecified GROUP eleves)
+cpack_add_component(exercices GROUP eleves)
+cpack_add_component(enseignant GROUP enseignant)

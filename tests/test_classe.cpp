@@ -90,7 +90,7 @@ TEST(Classe, ChecksEveryCopyOfAFolderAsARunAloneDoesAndWritesTheGradebook)
 
     auto rangs = decouper(lire(csv));
     ASSERT_EQ(rangs.size(), 4u) << lire(csv);
-    EXPECT_EQ(rangs[0], "fichier;critères tenus;critères;premier critère échoué");
+    EXPECT_EQ(rangs[0], "\xEF\xBB\xBF" "fichier;critères tenus;critères;premier critère échoué");
     std::smatch bon;
     ASSERT_TRUE(std::regex_match(rangs[1], bon, std::regex("bon\\.cpp;(\\d+);\\1;"))) << rangs[1];
     std::string total = bon[1];
@@ -118,6 +118,18 @@ TEST(Enonce, SaysWhereItsStartIsInstalledAndTheCommandThatBuildsIt)
                                         chez_soi.chemin, CHEMIN_VERIFIER, fichier});
             EXPECT_EQ(r.code, 0) << nom << ": " << r.sortie << r.erreur;
             EXPECT_EQ(access((chez_soi.chemin / fs::path(fichier).stem()).c_str(), X_OK), 0);
+            // The compiler alone, as the statement writes it, builds it too.
+            std::smatch seul;
+            ASSERT_TRUE(std::regex_search(enonce, seul, std::regex("\n    (g(cc|\\+\\+) -I [^\n]*"
+                                                                  "\\\\\n[^\n]*)\n")))
+                << nom << " gives no compiler command";
+            std::string commande = std::regex_replace(
+                seul[1].str(), std::regex("/usr/share/processus-en-direct/common"),
+                (source / "common").string());
+            fs::remove(chez_soi.chemin / fs::path(fichier).stem());
+            auto g = lancer("/bin/sh", {"-c", "cd \"$1\" && " + commande, "sh", chez_soi.chemin});
+            EXPECT_EQ(g.code, 0) << nom << ": " << commande << "\n" << g.sortie << g.erreur;
+            EXPECT_EQ(access((chez_soi.chemin / fs::path(fichier).stem()).c_str(), X_OK), 0);
         }
         std::regex chemin("/usr/share/processus-en-direct/exercices/" + nom + "/([^ `]+)");
         for (std::sregex_iterator i(enonce.begin(), enonce.end(), chemin), fin; i != fin; ++i)
@@ -141,7 +153,9 @@ TEST(Polycopie, HoldsEveryWordOfTheStatementsWithTheirNonBreakingSpaces)
     // Each exercise's PDF, then the one for all ("").
     auto noms = exercices();
     noms.push_back("");
-    std::string tous;
+    // The full handout opens with the course's header.
+    std::string tous = std::regex_replace(lire(source / "exercices/entete.md"),
+                                          std::regex("`|(^|\n)#+ "), "$1");
     for (const auto &nom : noms) {
         std::string enonce = nom.empty() ? tous : lire(source / "exercices" / nom / "enonce.md");
         enonce = std::regex_replace(enonce, std::regex("`|(^|\n)#+ "), "$1");
@@ -171,4 +185,75 @@ TEST(Polycopie, HoldsEveryWordOfTheStatementsWithTheirNonBreakingSpaces)
             })) << pdf << ": « " << groupe << " » is not whole on one line";
         }
     }
+}
+
+// A lab of two exercises, weighted 2 and 1, handed in as a course platform
+// delivers it: one folder a student, named « Prénom Nom_NUMÉRO_assignsubmission_file_ ».
+TEST(Seance, MarksEachStudentOutOf20InClassOrderAndWritesTheirFeedback)
+{
+    Dossier d;
+    const fs::path rendus = d.chemin / "rendus", retours = d.chemin / "retours";
+    auto eleve = [&](const std::string &nom) {
+        fs::path p = rendus / (nom + "_assignsubmission_file_");
+        fs::create_directories(p);
+        return p;
+    };
+    const fs::path solution = source / "exercices/sans-zombie/solution.cpp";
+    const fs::path ordre = source / "exercices/ordre/solution.cpp";
+    fs::copy_file(solution, eleve("Alice Martin_101") / "keyhold1.cpp");
+    fs::copy_file(ordre, eleve("Alice Martin_101") / "genreport.cpp");
+    fs::copy_file(source / "process_creation/keyhold1.cpp", eleve("Éloïse Durand_102") / "keyhold1.CPP");
+    std::ofstream(eleve("élève10_103") / "keyhold1.cpp") << "int main(void) { return 0 }\n";
+    fs::copy_file(ordre, eleve("élève10_103") / "genreport.cc");
+    fs::copy_file(solution, eleve("élève2_104") / "keyhold1.cpp");
+    std::ofstream(eleve("élève2_104") / "notes.txt") << "brouillon\n";
+    std::ofstream(rendus / "lisez-moi.txt") << "\n";
+    const fs::path seance = d.chemin / "seance", csv = d.chemin / "notes.csv";
+
+    // A line that does not read: refused with its number, nothing checked.
+    std::ofstream(seance) << "# TP\nsans-zombie 2 keyhold1.cpp\nsans-zomby 1 genreport.cpp\n";
+    auto refus = lancer(CHEMIN_VERIFIER, {"--seance", seance, rendus, "--csv", csv});
+    EXPECT_EQ(refus.code, 2);
+    EXPECT_NE(refus.erreur.find("ligne 3\u00a0: exercice inconnu"), std::string::npos) << refus.erreur;
+    EXPECT_FALSE(fs::exists(csv));
+
+    std::ofstream(seance) << "# TP\nsans-zombie 2 keyhold1.cpp\nordre 1 genreport.cpp # fin\n";
+    auto r = lancer(CHEMIN_VERIFIER,
+                    {"--seance", seance, rendus, "--csv", csv, "--retours", retours});
+    EXPECT_EQ(r.code, 1) << r.sortie << r.erreur;
+    for (const auto &l : decouper(r.sortie))
+        EXPECT_LE(colonnes(l), 80) << l;
+    EXPECT_NE(r.sortie.find("lisez-moi.txt\u00a0: "), std::string::npos) << r.sortie;
+    EXPECT_NE(r.sortie.find("notes.txt\u00a0: "), std::string::npos) << r.sortie;
+
+    auto seul = lancer(CHEMIN_VERIFIER, {"sans-zombie", source / "process_creation/keyhold1.cpp"});
+    std::regex ok("\n  ok ");
+    long tenus = std::distance(std::sregex_iterator(seul.sortie.begin(), seul.sortie.end(), ok),
+                               std::sregex_iterator());
+    ASSERT_LT(tenus, 6) << seul.sortie;
+    char partielle[16];
+    std::snprintf(partielle, sizeof partielle, "%.2f", 20.0 * 2 * tenus / 6 / 3);
+    std::string note = std::regex_replace(std::regex_replace(partielle, std::regex("\\.?0+$"), ""),
+                                          std::regex("\\."), ",");
+
+    auto rangs = decouper(lire(csv));
+    ASSERT_EQ(rangs.size(), 5u) << lire(csv);
+    EXPECT_EQ(rangs[0], "\xEF\xBB\xBF" "identifiant;nom;sans-zombie (sur 6);remarque sans-zombie;"
+                        "ordre (sur 5);remarque ordre;note sur 20");
+    EXPECT_EQ(rangs[1], "101;Alice Martin;6;;5;;20");
+    EXPECT_EQ(rangs[2], "104;élève2;6;;0;absent;13,33");
+    EXPECT_EQ(rangs[3], "103;élève10;0;la source ne compile pas;5;;6,67");
+    EXPECT_TRUE(rangs[4].starts_with("102;Éloïse Durand;" + std::to_string(tenus) + ";"))
+        << rangs[4];
+    EXPECT_TRUE(rangs[4].ends_with(";0;absent;" + note)) << rangs[4];
+
+    // Each student's reports, in a folder named as theirs, ready to upload.
+    std::string retour = lire(retours / "Éloïse Durand_102_assignsubmission_file_/sans-zombie.txt");
+    EXPECT_NE(retour.find("  ÉCHEC  "), std::string::npos) << retour;
+    EXPECT_NE(retour.find("Bilan\u00a0: " + std::to_string(tenus)), std::string::npos) << retour;
+    EXPECT_NE(lire(retours / "Éloïse Durand_102_assignsubmission_file_/ordre.txt").find("absent"),
+              std::string::npos);
+    std::string casse = lire(retours / "élève10_103_assignsubmission_file_/sans-zombie.txt");
+    EXPECT_NE(casse.find("keyhold1.cpp:1:"), std::string::npos) << casse;
+    EXPECT_EQ(casse.find("programme-"), std::string::npos) << casse;
 }

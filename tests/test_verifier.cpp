@@ -153,9 +153,24 @@ TEST(Verifier, SaysWhatItIsAskedWrongOrLacks)
     EXPECT_EQ(verifier({"nulle-part", CHEMIN_GENREPORT}).code, 2);
     EXPECT_EQ(verifier({"ordre", "/nulle/part"}).code, 2);
     EXPECT_EQ(verifier({"--list", "ordre"}).code, 2);
-    auto aide = verifier({"--help"});
-    EXPECT_EQ(aide.code, 0);
-    EXPECT_NE(aide.sortie.find("verifier --list"), std::string::npos) << aide.sortie;
+    for (const char *a : {"--help", "-h"}) {
+        auto aide = verifier({a});
+        EXPECT_EQ(aide.code, 0);
+        EXPECT_TRUE(aide.sortie.starts_with("usage\u00a0: verifier ")) << aide.sortie;
+        EXPECT_NE(aide.sortie.find("verifier --list"), std::string::npos) << aide.sortie;
+    }
+    auto version = verifier({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.sortie, "verifier (Processus en direct) " VERSION_SUITE "\n");
+    // A usage error: what was wrong on one line, then the usage.
+    for (std::vector<std::string> faux : {std::vector<std::string>{"--inconnue"}, {"-x"},
+                                          {"--csv"}, {"ordre", DOSSIER_EXERCICES, "-j", "0"}}) {
+        auto r = verifier(faux);
+        EXPECT_EQ(r.code, 2) << faux[0];
+        EXPECT_TRUE(r.erreur.starts_with("verifier\u00a0: ")) << r.erreur;
+        EXPECT_NE(r.erreur.find("\nusage\u00a0: verifier "), std::string::npos) << r.erreur;
+        EXPECT_EQ(r.sortie, "");
+    }
 }
 
 // A student's program that leaves processes behind it, one of them in a

@@ -2,10 +2,13 @@
 # Checks the Debian package built by `cmake --workflow --preset package`:
 # Debian's own checker finds no error and no warning in it, it holds every
 # program of the suite (the file programmes) in /usr/bin with its manual page,
-# and handover from the extracted tree becomes the extracted cupcounter.
+# and handover from the extracted tree becomes the extracted cupcounter; the
+# package unpacked in a home folder, without root, works.
 set -euo pipefail
 racine=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-deb=$(ls "${1:-build-package/paquet}"/*.deb)
+paquets=${1:-build-package/paquet}
+deb=$(ls "$paquets"/processus-en-direct_*.deb)
+enseignant=$(ls "$paquets"/processus-en-direct-enseignant_*.deb)
 dossier=$(mktemp -d)
 pid=
 finir() {
@@ -23,7 +26,7 @@ if ! command -v lintian >/dev/null; then
   echo "lintian is missing: install the Debian package lintian" >&2
   exit 1
 fi
-lintian_dit=$(lintian --fail-on error,warning "$deb" 2>&1) && lintian_ok=1 || lintian_ok=0
+lintian_dit=$(lintian --fail-on error,warning "$deb" "$enseignant" 2>&1) && lintian_ok=1 || lintian_ok=0
 printf '%s\n' "$lintian_dit" | grep -v '^running with root privileges' || true
 if ((!lintian_ok)); then
   echo "lintian finds errors or warnings in the package"
@@ -44,6 +47,7 @@ done
 # verifier compiles a student's source with the failure report; each
 # exercise of the list has its folder: statement, handout, starting files.
 fichiers=(common/signaler_echec.h common/signaler_echec.cpp exercices/enonces.pdf)
+[[ -f $dossier/usr/share/man/man7/processus-en-direct.7.gz ]] || { echo "missing page: processus-en-direct.7.gz"; manque=1; }
 for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
   fichiers+=("exercices/$e/enonce.md" "exercices/$e/enonce.pdf")
   for f in $(grep -sE '^[^#]' "$racine/exercices/$e/depart"); do
@@ -52,6 +56,17 @@ for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
 done
 for f in "${fichiers[@]}"; do
   [[ -f $dossier/usr/share/processus-en-direct/$f ]] || { echo "missing: $f"; manque=1; }
+done
+# The teachers' material is in their package, and nowhere in the students'.
+if find "$dossier" -name 'solution.*' -o -name erreurs -o -name variantes | grep -q .; then
+  echo "the students' package holds teachers' material"
+  manque=1
+fi
+dpkg-deb -x "$enseignant" "$dossier/enseignant"
+materiel=$dossier/enseignant/usr/share/processus-en-direct-enseignant
+[[ -f $materiel/plan-de-tp.md ]] || { echo "missing: the lab plan"; manque=1; }
+for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
+  ls "$materiel/exercices/$e"/solution.* >/dev/null 2>&1 || { echo "missing: $e's solution"; manque=1; }
 done
 ((manque == 0))
 
@@ -69,5 +84,23 @@ if [[ $ligne != "$attendu" ]]; then
   exit 1
 fi
 [[ $(readlink "/proc/$pid/exe") == "$dossier/usr/bin/cupcounter" ]]
+# Without root, in the home folder, as processus-en-direct(7) says: the
+# package unpacked, the PATH line, then a student's first steps and the
+# overview page found by man from PATH alone.
+maison="$dossier/maison"
+mkdir -p "$maison"
+(
+  export HOME="$maison"
+  dpkg-deb -x "$deb" ~/processus-en-direct
+  export PATH="$HOME/processus-en-direct/usr/bin:$PATH"
+  cd "$HOME"
+  cp ~/processus-en-direct/usr/share/processus-en-direct/exercices/sans-zombie/keyhold1.cpp .
+  verifier --construire keyhold1.cpp >/dev/null
+  [[ -x ./keyhold1 ]]
+  if command -v man >/dev/null; then
+    [[ $(man -w processus-en-direct) == "$HOME"/processus-en-direct/* ]]
+  fi
+) || { echo "the home-folder install does not work"; exit 1; }
+
 n=$(wc -w <<<"$programmes")
-echo "package check: $n programs, $n manual pages, ${#fichiers[@]} files of the exercises, handover becomes cupcounter (pid $pid)"
+echo "package check: $n programs, $n manual pages and the overview, home-folder install, ${#fichiers[@]} files of the exercises, handover becomes cupcounter (pid $pid)"

@@ -53,8 +53,9 @@ Observation observer_une_fois(const Contexte &c)
         return o;
 
     o.prediction = *p;
-    unsigned long long graine = p->graine.value_or(graine_enonce);
-    int niveau = p->niveau.value_or(niveau_enonce);
+    // A lab's graded tree is the teacher's, whatever the prediction names.
+    unsigned long long graine = c.graine.value_or(p->graine.value_or(graine_enonce));
+    int niveau = c.niveau.value_or(p->niveau.value_or(niveau_enonce));
     o.programme = "graine " + std::to_string(graine) + ", niveau " + std::to_string(niveau);
     try {
         arbre::Compilation compile(arbre::source_c(arbre::tirer(graine, niveau)),
