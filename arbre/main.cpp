@@ -42,7 +42,9 @@ constexpr const char *forme_texte =
 // Everything the user reads goes through here: French typography, 80 columns.
 void dire(const std::string &texte, std::size_t retrait = 0)
 {
-    std::fputs(plier(typographie(texte), 80, retrait).c_str(), stdout);
+    std::string t = typographie(texte);
+    std::size_t marge = std::min(t.find_first_not_of(' '), t.size()); // its own indent is kept
+    std::fputs(texte::plier(t.substr(0, marge), t.substr(marge), retrait).c_str(), stdout);
     std::fflush(stdout);
 }
 
@@ -350,14 +352,14 @@ int main(int argc, char *argv[])
             graine = hasard() % 100000;
         }
     } catch (const ErreurUsage &e) {
-        std::fputs(plier(typographie("arbre : " + e.message), 80, 8).c_str(), stderr);
+        std::fputs(texte::plier("", typographie("arbre : " + e.message), 8).c_str(), stderr);
         std::fputs(typographie(usage_texte).c_str(), stderr);
         return 2;
     } catch (const Echec &e) {
         // The first line is ours; what follows (the compiler's) goes as it is.
         std::string message = e.what();
         auto fin = std::min(message.find('\n'), message.size());
-        std::fputs(plier(typographie("arbre : " + message.substr(0, fin)), 80, 8).c_str(), stderr);
+        std::fputs(texte::plier("", typographie("arbre : " + message.substr(0, fin)), 8).c_str(), stderr);
         if (fin < message.size())
             std::fputs(message.substr(fin + 1).c_str(), stderr);
         return 3;

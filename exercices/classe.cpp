@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include "exercice.h"
+#include "texte.h"
 
 namespace fs = std::filesystem;
 
@@ -61,34 +62,11 @@ struct Copie {
     std::string premier_echec; // empty when every criterion holds
 };
 
-// The number of characters (not bytes) of a UTF-8 text.
-std::size_t largeur(const std::string &texte)
-{
-    return std::count_if(texte.begin(), texte.end(),
-                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
-}
-
-// The text cut to n characters, an ellipsis at the cut.
-std::string couper(const std::string &texte, std::size_t n)
-{
-    if (largeur(texte) <= n)
-        return texte;
-    std::string coupe;
-    std::size_t vus = 0;
-    for (char c : texte) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && ++vus == n)
-            break;
-        coupe += c;
-    }
-    return coupe + "…";
-}
-
-// The same, padded with blanks to n characters.
-std::string colonne(const std::string &texte, std::size_t n)
-{
-    std::string coupe = couper(texte, n);
-    return coupe + std::string(n - largeur(coupe), ' ');
-}
+// The number of characters (not bytes) of a UTF-8 text; cut with an
+// ellipsis; cut and padded to a column.
+std::size_t largeur(const std::string &t) { return texte::colonnes(t); }
+using texte::colonne;
+using texte::couper;
 
 std::string champ_csv(const std::string &texte)
 {

@@ -46,6 +46,7 @@
 #include <unistd.h>
 
 #include "frequence.h"
+#include "texte.h"
 
 namespace {
 
@@ -72,30 +73,9 @@ std::string fr(std::string texte)
     return texte;
 }
 
-// Digits in groups of three: 3~450.
-std::string par_milliers(const std::string &chiffres)
-{
-    std::string s;
-    for (size_t k = 0; k < chiffres.size(); k++) {
-        if (k > 0 && (chiffres.size() - k) % 3 == 0)
-            s += '~';
-        s += chiffres[k];
-    }
-    return s;
-}
-
-// Three significant digits and a decimal comma: 131, 15,2, 0,0381, 3~450.
-std::string nombre(double v)
-{
-    int decimales = v <= 0 ? 0 : std::max(0, 2 - static_cast<int>(std::floor(std::log10(v))));
-    char tampon[64];
-    std::snprintf(tampon, sizeof tampon, "%.*f", decimales, v);
-    std::string s = tampon;
-    size_t point = s.find('.');
-    if (point == std::string::npos)
-        return par_milliers(s);
-    return par_milliers(s.substr(0, point)) + "," + s.substr(point + 1);
-}
+using texte::a_droite;
+using texte::nombre;
+using texte::par_milliers;
 
 // 4~Kio, 480~Mio, 1~Gio, 1,5~Gio: a whole number as it is, any other with
 // three significant digits.
@@ -111,34 +91,11 @@ std::string taille(uint64_t octets)
     return par_milliers(std::to_string(std::llround(v))) + "~" + unites[u];
 }
 
-// Columns a text takes on a terminal: its characters, not its bytes.
-size_t largeur(const std::string &s)
-{
-    return std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; });
-}
-
-std::string a_droite(const std::string &s, size_t n)
-{
-    return std::string(n > largeur(s) ? n - largeur(s) : 0, ' ') + s;
-}
-
 // A paragraph folded to 79 columns, where '~' holds two words together.
 std::string plier(const std::string &texte, const std::string &premier = "",
                   const std::string &retrait = "")
 {
-    std::string plie, ligne = premier, mot;
-    bool vide = true; // no word on this line yet
-    std::istringstream mots(texte);
-    while (mots >> mot) {
-        if (!vide && largeur(ligne) + 1 + largeur(mot) > 79) {
-            plie += ligne + "\n";
-            ligne = retrait;
-            vide = true;
-        }
-        ligne += (vide ? "" : " ") + mot;
-        vide = false;
-    }
-    return fr(plie + ligne + "\n");
+    return texte::plier(fr(premier), fr(texte), retrait.size(), 79);
 }
 
 void paragraphe(const std::string &texte, const std::string &premier = "",
@@ -418,8 +375,10 @@ double interpoler(const Mesures &m, int c, double x)
 // space there is a blank.
 void poser(std::string &ligne, std::string texte, int centre)
 {
-    for (size_t k = texte.find('~'); k != std::string::npos; k = texte.find('~'))
-        texte[k] = ' ';
+    texte = fr(texte);
+    for (size_t k = texte.find(texte::insecable); k != std::string::npos;
+         k = texte.find(texte::insecable))
+        texte.replace(k, texte::insecable.size(), " ");
     int l = static_cast<int>(texte.size()), n = static_cast<int>(ligne.size());
     int debut = std::clamp(centre - l / 2, 0, n - l);
     for (int k = std::max(0, debut - 1); k < std::min(n, debut + l + 1); k++)
