@@ -339,6 +339,9 @@ int main(int argc, char *argv[])
     signal(SIGPIPE, SIG_IGN);
 
     try {
+        // The processes of a killed tree come back to arbre, which reaps them
+        // before it goes on: none is left to init, even where init does not reap.
+        lancement::adopter_les_orphelins();
         Options o = lire_options(argc, argv);
         bool interactif = !o.montrer && !o.corrige && o.reponse.empty() && isatty(0);
         std::random_device hasard;
