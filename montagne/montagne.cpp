@@ -42,10 +42,12 @@
 #include <string>
 #include <vector>
 
+#include <getopt.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include "frequence.h"
+#include "options.h"
 #include "texte.h"
 
 namespace {
@@ -598,9 +600,7 @@ const char *const USAGE = "usage~: montagne [--max TAILLE] [--duree MS] [--svg F
 
 [[noreturn]] void erreur_usage(const std::string &message)
 {
-    std::string texte = plier("montagne~: " + message, "", "  ") + fr(USAGE);
-    std::fprintf(stderr, "%s", texte.c_str());
-    std::exit(2);
+    std::exit(options::erreur_d_usage("montagne", fr(message), fr(USAGE)));
 }
 
 // "64K", "256M", "1G", or a number of bytes; 0 when it is none of these, or
@@ -622,31 +622,39 @@ uint64_t lire_taille(const std::string &texte)
 
 Options lire_options(int argc, char *argv[])
 {
+    enum { MAX = 256, DUREE, SVG, VERSION };
+    static const option longues[] = {{"max", required_argument, nullptr, MAX},
+                                     {"duree", required_argument, nullptr, DUREE},
+                                     {"svg", required_argument, nullptr, SVG},
+                                     {"aide", no_argument, nullptr, 'h'},
+                                     {"help", no_argument, nullptr, 'h'},
+                                     {"version", no_argument, nullptr, VERSION},
+                                     {nullptr, 0, nullptr, 0}};
     Options o;
-    for (int i = 1; i < argc; i++) {
-        std::string nom = argv[i];
-        if (nom == "-h" || nom == "--aide" || nom == "--help") {
+    for (int r; (r = getopt_long(argc, argv, ":h", longues, nullptr)) != -1;) {
+        if (r == 'h') {
             std::printf("%s", fr(std::string(USAGE) +
                                  "  --max TAILLE   le plus grand bloc lu~: 64K, 256M, 1G... (un\n"
                                  "                 multiple de 4~Kio, 64G au plus)~; par défaut,\n"
                                  "                 d'après les caches annoncés\n"
                                  "  --duree MS     le temps donné à chaque mesure, de 1 à\n"
                                  "                 1000~ms (10 par défaut)\n"
-                                 "  --svg FICHIER  où écrire l'image (montagne.svg par défaut)\n")
+                                 "  --svg FICHIER  où écrire l'image (montagne.svg par défaut)\n"
+                                 "  --version      la version de montagne\n")
                                   .c_str());
             std::exit(0);
         }
-        if (nom != "--max" && nom != "--duree" && nom != "--svg")
-            erreur_usage("argument inconnu «~" + nom + "~»");
-        if (i + 1 == argc)
-            erreur_usage("il manque la valeur de " + nom);
-        std::string valeur = argv[++i], cite = "«~" + valeur + "~»";
-        if (nom == "--max") {
+        if (r == VERSION)
+            std::exit(options::montrer_version("montagne"));
+        if (r == '?' || r == ':')
+            erreur_usage(options::faute(r, argv));
+        std::string valeur = optarg, cite = "«~" + valeur + "~»";
+        if (r == MAX) {
             o.max = lire_taille(valeur);
             if (o.max < PLUS_PETIT_BLOC || o.max % PLUS_PETIT_BLOC != 0)
                 erreur_usage("--max " + cite + "~: il faut un multiple de 4~Kio, de 4K à 64G (par "
                              "exemple 64K, 256M, 1G)");
-        } else if (nom == "--duree") {
+        } else if (r == DUREE) {
             char *fin = nullptr;
             long ms = std::strtol(valeur.c_str(), &fin, 10);
             if (valeur.empty() || *fin != '\0' || ms < 1 || ms > 1000)
@@ -659,6 +667,8 @@ Options lire_options(int argc, char *argv[])
             o.svg = valeur;
         }
     }
+    if (optind < argc)
+        erreur_usage("argument inconnu «~" + std::string(argv[optind]) + "~»");
     return o;
 }
 
