@@ -6,7 +6,7 @@
 // browser. The picture is a staircase: one plateau per cache level, the lowest
 // one for memory. The cache sizes the system announces are marked on it.
 //
-// Watch it:   $ montagne        (10 to 30 seconds; then open montagne.svg)
+// Watch it:   $ montagne        (it says how long it took; then open montagne.svg)
 //   - each plateau is a level: while the block fits in a cache the throughput
 //     stays flat, and it falls when the block outgrows the cache;
 //   - the "hasard" column reads the block's lines in a shuffled order, each
@@ -482,9 +482,7 @@ std::string image_svg(const Mesures &m, const std::vector<Cache> &caches)
     };
     std::string s;
     auto ajouter = [&s](const char *format, auto... valeurs) {
-        char t[512];
-        std::snprintf(t, sizeof t, format, valeurs...);
-        s += fr(t);
+        s += fr(texte::formater(format, valeurs...));
     };
     ajouter("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "

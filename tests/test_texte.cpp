@@ -76,6 +76,9 @@ TEST(Texte, ChiffresALaFrancaise)
     EXPECT_EQ(texte::nombre(0.03812), "0,0381");
     EXPECT_EQ(texte::nombre(3450), "3" + insecable + "450");
     EXPECT_EQ(texte::virgule(0.25, 2), "0,25");
+    // However long the piece: a picture's points, say.
+    std::string long_(2000, 'x');
+    EXPECT_EQ(texte::formater("<%s %d>", long_.c_str(), 7), "<" + long_ + " 7>");
     EXPECT_EQ(texte::citer(""), "rien");
     EXPECT_EQ(texte::citer("a b"), "«" + insecable + "a b" + insecable + "»");
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 
 namespace texte {
@@ -150,6 +151,20 @@ std::string nombre(double v)
     if (virgule_ == std::string::npos)
         return par_milliers(s);
     return par_milliers(s.substr(0, virgule_)) + s.substr(virgule_);
+}
+
+std::string formater(const char *format, ...)
+{
+    va_list valeurs, encore;
+    va_start(valeurs, format);
+    va_copy(encore, valeurs);
+    int n = std::vsnprintf(nullptr, 0, format, valeurs);
+    va_end(valeurs);
+    std::string s(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+    if (n > 0)
+        std::vsnprintf(s.data(), s.size() + 1, format, encore);
+    va_end(encore);
+    return s;
 }
 
 std::string citer(std::string_view vu)

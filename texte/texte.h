@@ -44,6 +44,9 @@ std::string par_milliers(std::string_view chiffres);
 // 131, 15,2, 0,0381, 3 450.
 std::string nombre(double v);
 
+// printf's formatting into a string, however long the result.
+[[gnu::format(printf, 1, 2)]] std::string formater(const char *format, ...);
+
 // What a program wrote, quoted: « vu », or « rien » when it wrote nothing.
 std::string citer(std::string_view vu);
 
