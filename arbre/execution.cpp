@@ -14,6 +14,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "paquets.h"
 #include "proc.h"
 
 namespace arbre {
@@ -95,7 +96,7 @@ Compilation::Compilation(const std::string &source, const std::string &nom, Dure
         dit = remplacer(cc.lire_tout(lancement::Canal::sortie, 1s), dossier_ + "/", "./");
     } catch (const lancement::Inexecutable &) {
         fs::remove_all(dossier_);
-        throw Echec("pas de compilateur C (cc) : sous Debian, apt-get install gcc");
+        throw Echec("pas de compilateur C (cc)\n" + lancement::installer_le_compilateur());
     } catch (...) {
         fs::remove_all(dossier_);
         throw;

@@ -10,6 +10,7 @@
 
 #include "garde.h"
 #include "lancement.h"
+#include "paquets.h"
 #include "texte.h"
 
 namespace fs = std::filesystem;
@@ -60,8 +61,8 @@ bool compiler_une(std::vector<std::string> commande)
                                 120s);
     } catch (const lancement::Inexecutable &e) {
         // Not the student's fault: said as a missing tool, with its package.
-        throw std::runtime_error(std::string(e.what()) + "\nLe paquet Debian g++ fournit cc et c++" +
-                                 insecable + ": apt-get install g++");
+        throw std::runtime_error(std::string(e.what()) + "\n" +
+                                 lancement::installer_le_compilateur());
     }
     if (!r.code)
         std::printf("La compilation a duré plus de 120 s\u00a0: elle a été arrêtée.\n");
