@@ -301,13 +301,15 @@ Mesures mesurer(uint64_t plus_grand, uint64_t ligne, double duree)
         auto nb_lignes = static_cast<uint32_t>(t / ligne);
         enchainer(mots, nb_lignes, ligne / 8, alea);
         std::vector<double> debits;
-        for (const Pas &p : pas_lus)
+        for (const Pas &p : pas_lus) {
+            uint64_t octets_par_passe = t / p.octets * 16; // 16 bytes a read, whole reads
             debits.push_back(meilleur_debit(
                 [&](long tours) {
                     Bloc16 s = p.lire(blocs, t / 16, tours);
                     puits = s[0] + s[1];
                 },
-                static_cast<double>(t / p.octets * 16), duree));
+                static_cast<double>(octets_par_passe), duree));
+        }
         // A pass of the chase is at most 2048 reads, and each pass goes on
         // where the one before stopped, so that no part of a large block is
         // read twice in a row (it would come from a cache).

@@ -155,15 +155,16 @@ std::string nombre(double v)
 
 std::string formater(const char *format, ...)
 {
-    va_list valeurs, encore;
+    va_list valeurs;
     va_start(valeurs, format);
-    va_copy(encore, valeurs);
     int n = std::vsnprintf(nullptr, 0, format, valeurs);
     va_end(valeurs);
     std::string s(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-    if (n > 0)
-        std::vsnprintf(s.data(), s.size() + 1, format, encore);
-    va_end(encore);
+    if (n > 0) {
+        va_start(valeurs, format); // the same values, read again
+        std::vsnprintf(s.data(), s.size() + 1, format, valeurs);
+        va_end(valeurs);
+    }
     return s;
 }
 
