@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include <sys/types.h>
 
 #include "forme.h"
+#include "session.h"
 
 namespace arbre {
 
@@ -49,8 +51,9 @@ private:
 // The program running in a session of its own, its standard input a pipe
 // that only this object writes to. Once every process it makes is blocked
 // reading that pipe, the tree is read from /proc. The destructor (or finir)
-// kills them all and reaps every one, within bounded waits: this process
-// becomes a child subreaper, so that orphans come back to it.
+// kills them all and reaps every one, within bounded waits. The orphans of
+// a killed tree come back to this process if its main has made it adopt
+// them (lancement::adopter_les_orphelins), to init otherwise.
 class Tenue {
 public:
     explicit Tenue(const std::string &programme, Duree limite = 5s,
@@ -67,8 +70,8 @@ public:
 
 private:
     void attendre_tenue(Duree limite, std::size_t plafond);
+    std::optional<lancement::Session> session_;
     pid_t racine_ = -1;
-    int ecriture_ = -1;
     Noeud arbre_;
     std::vector<pid_t> pids_;
 };

@@ -194,24 +194,6 @@ void dessiner(const Noeud &n, const std::string &prefixe, const std::set<const N
     }
 }
 
-// At most largeur columns: cut, with an ellipsis, if longer; padded if pad.
-std::string ajuster(const std::string &ligne, std::size_t largeur, bool pad)
-{
-    std::size_t n = colonnes(ligne);
-    std::string s = ligne;
-    if (n > largeur) {
-        // Keep largeur - 1 characters (a character is a lead byte and what follows).
-        std::size_t garde = 0, i = 0;
-        while (i < s.size() && (garde < largeur - 1 || (s[i] & 0xC0) == 0x80))
-            garde += (s[i++] & 0xC0) != 0x80;
-        s = s.substr(0, i) + "…";
-        n = largeur;
-    }
-    if (pad)
-        s += std::string(largeur - n, ' ');
-    return s;
-}
-
 bool nombre(const std::string &mot, unsigned long long &valeur)
 {
     auto [fin, err] = std::from_chars(mot.data(), mot.data() + mot.size(), valeur);
@@ -307,8 +289,6 @@ Ecarts comparer(const Noeud &prevu, const Noeud &reel)
     return e;
 }
 
-bool meme_forme(const Noeud &a, const Noeud &b) { return canon(a) == canon(b); }
-
 std::vector<std::string> dessiner(const Noeud &n, const std::set<const Noeud *> &marques,
                                   const std::string &marque)
 {
@@ -324,66 +304,12 @@ std::string cote_a_cote(const std::vector<std::string> &gauche,
     for (std::size_t k = 0; k < std::max(gauche.size(), droite.size()); k++) {
         std::string g = k < gauche.size() ? gauche[k] : "";
         std::string d = k < droite.size() ? droite[k] : "";
-        s += ajuster(g, 39, !d.empty());
+        s += d.empty() ? texte::couper(g, 39) : texte::colonne(g, 39);
         if (!d.empty()) {
             s += ' ';
-            s += ajuster(d, 40, false);
+            s += texte::couper(d, 40);
         }
         s += '\n';
-    }
-    return s;
-}
-
-std::string typographie(const std::string &texte)
-{
-    static const std::string insecable = "\u00a0";
-    std::string s;
-    for (std::size_t i = 0; i < texte.size(); i++) {
-        char suivant = i + 1 < texte.size() ? texte[i + 1] : '\0';
-        bool avant_signe = texte[i] == ' ' && (suivant == ':' || suivant == ';' ||
-                                              suivant == '?' || suivant == '!');
-        bool avant_fermant = texte[i] == ' ' && texte.compare(i + 1, 2, "»") == 0;
-        if (avant_signe || avant_fermant)
-            s += insecable;
-        else if (texte.compare(i, 3, "« ") == 0) {
-            s += "«" + insecable;
-            i += 2;
-        } else
-            s += texte[i];
-    }
-    return s;
-}
-
-std::size_t colonnes(const std::string &texte)
-{
-    return static_cast<std::size_t>(std::count_if(texte.begin(), texte.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
-}
-
-std::string plier(const std::string &texte, std::size_t largeur, std::size_t retrait)
-{
-    std::string s, marge(retrait, ' ');
-    std::istringstream paragraphes(texte);
-    bool premiere = true;
-    for (std::string paragraphe; std::getline(paragraphes, paragraphe);) {
-        // The paragraph's own indent is kept.
-        std::size_t debut = paragraphe.find_first_not_of(' ');
-        std::istringstream mots(paragraphe);
-        std::string ligne = premiere ? paragraphe.substr(0, std::min(debut, paragraphe.size()))
-                                     : marge;
-        bool vide = true;
-        for (std::string mot; mots >> mot;) {
-            if (!vide && colonnes(ligne) + 1 + colonnes(mot) > largeur) {
-                s += ligne + "\n";
-                ligne = marge;
-                vide = true;
-            }
-            ligne += (vide ? "" : " ") + mot;
-            vide = false;
-        }
-        s += ligne + "\n";
-        premiere = false;
     }
     return s;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "texte.h"
+
 namespace arbre {
 
 // One process and its children, in the order they were made. The name is the
@@ -47,7 +49,6 @@ struct Ecarts {
     std::set<const Noeud *> prevus_en_trop, reels_imprevus;
 };
 Ecarts comparer(const Noeud &prevu, const Noeud &reel);
-bool meme_forme(const Noeud &a, const Noeud &b);
 
 // The tree drawn with ├── └── │, one line a process; the marked nodes end
 // with marque.
@@ -58,13 +59,8 @@ std::vector<std::string> dessiner(const Noeud &n, const std::set<const Noeud *> 
 std::string cote_a_cote(const std::vector<std::string> &gauche,
                         const std::vector<std::string> &droite);
 
-// French typography: a non-breaking space before : ; ? ! and inside « »,
-// where the text has an ordinary one.
-std::string typographie(const std::string &texte);
-// The text folded into lines of at most largeur columns; the lines after the
-// first start with retrait spaces.
-std::string plier(const std::string &texte, std::size_t largeur = 80, std::size_t retrait = 0);
-// Columns a UTF-8 text takes (one a character).
-std::size_t colonnes(const std::string &texte);
+// What arbre says is French text, laid out as every tool's.
+using texte::colonnes;
+using texte::typographie;
 
 } // namespace arbre

@@ -21,9 +21,11 @@
 #include <random>
 #include <sstream>
 
+#include <getopt.h>
 #include <unistd.h>
 
 #include "execution.h"
+#include "options.h"
 #include "programme.h"
 
 using namespace arbre;
@@ -42,7 +44,9 @@ constexpr const char *forme_texte =
 // Everything the user reads goes through here: French typography, 80 columns.
 void dire(const std::string &texte, std::size_t retrait = 0)
 {
-    std::fputs(plier(typographie(texte), 80, retrait).c_str(), stdout);
+    std::string t = typographie(texte);
+    std::size_t marge = std::min(t.find_first_not_of(' '), t.size()); // its own indent is kept
+    std::fputs(texte::plier(t.substr(0, marge), t.substr(marge), retrait).c_str(), stdout);
     std::fflush(stdout);
 }
 
@@ -51,6 +55,7 @@ struct Options {
     std::optional<unsigned long long> graine;
     std::string source, reponse;
     bool montrer = false, corrige = false;
+    bool aide = false, version = false; // --help, --version: nothing else is done
 };
 
 struct ErreurUsage {
@@ -69,33 +74,39 @@ unsigned long long entier(const char *texte, const char *option)
 
 Options lire_options(int argc, char *argv[])
 {
+    enum { NIVEAU = 256, GRAINE, SOURCE, REPONSE, MONTRER, CORRIGE, VERSION };
+    static const option longues[] = {
+        {"niveau", required_argument, nullptr, NIVEAU},
+        {"graine", required_argument, nullptr, GRAINE},
+        {"source", required_argument, nullptr, SOURCE},
+        {"reponse", required_argument, nullptr, REPONSE},
+        {"montrer", no_argument, nullptr, MONTRER},
+        {"corrige", no_argument, nullptr, CORRIGE},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, VERSION},
+        {nullptr, 0, nullptr, 0}};
     Options o;
     bool niveau_donne = false;
-    for (int k = 1; k < argc; k++) {
-        std::string a = argv[k];
-        auto valeur = [&]() -> const char * {
-            if (k + 1 >= argc)
-                throw ErreurUsage{a + " attend une valeur"};
-            return argv[++k];
-        };
-        if (a == "--niveau") {
-            o.niveau = static_cast<int>(entier(valeur(), "--niveau"));
+    for (int r; (r = getopt_long(argc, argv, ":h", longues, nullptr)) != -1;) {
+        switch (r) {
+        case NIVEAU:
+            o.niveau = static_cast<int>(entier(optarg, "--niveau"));
             niveau_donne = true;
             if (o.niveau < niveau_min || o.niveau > niveau_max)
                 throw ErreurUsage{"le niveau va de 1 à 5"};
-        } else if (a == "--graine")
-            o.graine = entier(valeur(), "--graine");
-        else if (a == "--source")
-            o.source = valeur();
-        else if (a == "--reponse")
-            o.reponse = valeur();
-        else if (a == "--montrer")
-            o.montrer = true;
-        else if (a == "--corrige")
-            o.corrige = true;
-        else
-            throw ErreurUsage{"option inconnue « " + a + " »"};
+            break;
+        case GRAINE: o.graine = entier(optarg, "--graine"); break;
+        case SOURCE: o.source = optarg; break;
+        case REPONSE: o.reponse = optarg; break;
+        case MONTRER: o.montrer = true; break;
+        case CORRIGE: o.corrige = true; break;
+        case 'h': o.aide = true; return o;
+        case VERSION: o.version = true; return o;
+        default: throw ErreurUsage{options::faute(r, argv)};
+        }
     }
+    if (optind < argc)
+        throw ErreurUsage{"argument inattendu « " + std::string(argv[optind]) + " »"};
     if (o.montrer + o.corrige + !o.reponse.empty() > 1)
         throw ErreurUsage{"--montrer, --corrige et --reponse s'excluent"};
     if (!o.source.empty() && (o.graine || niveau_donne))
@@ -322,11 +333,6 @@ void noter_signal(int s) { signal_recu = s; }
 
 int main(int argc, char *argv[])
 {
-    for (int k = 1; k < argc; k++)
-        if (std::string(argv[k]) == "--help" || std::string(argv[k]) == "-h") {
-            std::fputs(typographie(usage_texte).c_str(), stdout);
-            return 0;
-        }
     // Stopping arbre is recorded, so that every wait ends what it started
     // before arbre goes; no system call is restarted behind its back.
     struct sigaction action = {};
@@ -337,7 +343,16 @@ int main(int argc, char *argv[])
     signal(SIGPIPE, SIG_IGN);
 
     try {
+        // The processes of a killed tree come back to arbre, which reaps them
+        // before it goes on: none is left to init, even where init does not reap.
         Options o = lire_options(argc, argv);
+        if (o.aide) {
+            std::fputs(typographie(usage_texte).c_str(), stdout);
+            return 0;
+        }
+        if (o.version)
+            return options::montrer_version("arbre");
+        lancement::adopter_les_orphelins();
         bool interactif = !o.montrer && !o.corrige && o.reponse.empty() && isatty(0);
         std::random_device hasard;
         unsigned long long graine = o.graine.value_or(hasard() % 100000);
@@ -350,14 +365,12 @@ int main(int argc, char *argv[])
             graine = hasard() % 100000;
         }
     } catch (const ErreurUsage &e) {
-        std::fputs(plier(typographie("arbre : " + e.message), 80, 8).c_str(), stderr);
-        std::fputs(typographie(usage_texte).c_str(), stderr);
-        return 2;
+        return options::erreur_d_usage("arbre", e.message, usage_texte);
     } catch (const Echec &e) {
         // The first line is ours; what follows (the compiler's) goes as it is.
         std::string message = e.what();
         auto fin = std::min(message.find('\n'), message.size());
-        std::fputs(plier(typographie("arbre : " + message.substr(0, fin)), 80, 8).c_str(), stderr);
+        std::fputs(texte::plier("", typographie("arbre : " + message.substr(0, fin)), 8).c_str(), stderr);
         if (fin < message.size())
             std::fputs(message.substr(fin + 1).c_str(), stderr);
         return 3;

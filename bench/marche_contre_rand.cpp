@@ -9,6 +9,7 @@
 //     build/bin/bench_marche [N] [runs]
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <unistd.h>
@@ -31,17 +32,23 @@ int main(int argc, char *argv[])
     if (argc == 3 && std::string(argv[1]) == "--boucle")
         return boucle_rand(strtoul(argv[2], nullptr, 10));
 
-    unsigned long n = argc > 1 ? strtoul(argv[1], nullptr, 10) : 100000000ul;
-    int essais = argc > 2 ? atoi(argv[2]) : 5;
+    const char *usage = "usage : bench_marche [PAS [ESSAIS]]\n";
+    int k = lire_options_banc(argc, argv, "bench_marche", usage);
+    if (argc - k > 2)
+        return options::erreur_d_usage("bench_marche", "deux arguments au plus : PAS et ESSAIS",
+                                       usage);
+    unsigned long n = k < argc ? nombre_banc(argv[k], "bench_marche", usage) : 100000000ul;
+    int essais = k + 1 < argc ? static_cast<int>(nombre_banc(argv[k + 1], "bench_marche", usage))
+                              : 5;
     std::string nb = std::to_string(n);
-    char numero[] = "1", nom_marcheur[] = "rightwalker", option[] = "--boucle";
-    char *argv_marcheur[] = {nom_marcheur, numero, nb.data(), nullptr};
-    char *argv_boucle[] = {argv[0], option, nb.data(), nullptr};
 
     double meilleur_marcheur = 1e300, meilleur_rand = 1e300;
-    for (int k = 0; k < essais; k++) {
-        double m = duree_processus(CHEMIN_RIGHTWALKER, argv_marcheur);
-        double r = duree_processus("/proc/self/exe", argv_boucle);
+    // This very program, by the path of its file (not /proc/self/exe, which
+    // names whatever process reads it).
+    std::string moi = std::filesystem::read_symlink("/proc/self/exe").string();
+    for (int essai = 0; essai < essais; essai++) {
+        double m = duree_processus(CHEMIN_RIGHTWALKER, {"1", nb});
+        double r = duree_processus(moi, {"--boucle", nb});
         if (m < meilleur_marcheur)
             meilleur_marcheur = m;
         if (r < meilleur_rand)

@@ -12,48 +12,11 @@
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
+#include "duree_processus.h"
 
-// Runs montagne, its stdout collected; ends the benchmark if it fails.
-static std::string lancer(std::vector<std::string> arguments, double &secondes)
-{
-    arguments.insert(arguments.begin(), CHEMIN_MONTAGNE);
-    std::vector<char *> argv;
-    for (auto &a : arguments)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int tube[2];
-    if (pipe(tube) != 0) {
-        perror("pipe");
-        exit(1);
-    }
-    auto debut = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(tube[1], STDOUT_FILENO);
-        close(tube[0]);
-        close(tube[1]);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(tube[1]);
-    std::string sortie;
-    char tampon[4096];
-    for (ssize_t n; (n = read(tube[0], tampon, sizeof tampon)) > 0;)
-        sortie.append(tampon, n);
-    close(tube[0]);
-    int statut = 0;
-    waitpid(pid, &statut, 0);
-    secondes = std::chrono::duration<double>(std::chrono::steady_clock::now() - debut).count();
-    if (pid < 0 || !WIFEXITED(statut) || WEXITSTATUS(statut) != 0) {
-        fprintf(stderr, "montagne failed\n");
-        exit(1);
-    }
-    return sortie;
-}
+namespace fs = std::filesystem;
 
 const std::string ESP = "\xC2\xA0"; // montagne's non-breaking space
 
@@ -84,16 +47,18 @@ static double figure_apres(const std::string &texte, const std::string &repere)
 
 int main(int argc, char *argv[])
 {
-    int essais = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
+    const char *usage = "usage : bench_montagne [ESSAIS [OPTIONS DE MONTAGNE...]]\n";
+    int k = lire_options_banc(argc, argv, "bench_montagne", usage);
+    int essais = k < argc ? static_cast<int>(nombre_banc(argv[k], "bench_montagne", usage)) : 3;
     fs::path svg = fs::temp_directory_path() / ("bench_montagne-" + std::to_string(getpid()));
-    std::vector<std::string> options{"--svg", svg.string()};
-    for (int k = 2; k < argc; k++)
-        options.push_back(argv[k]);
+    std::vector<std::string> arguments{"--svg", svg.string()};
+    for (k++; k < argc; k++)
+        arguments.push_back(argv[k]);
 
     double pire_duree = 0, meilleur_ratio = 1e300;
     for (int essai = 1; essai <= essais; essai++) {
         double duree;
-        std::string sortie = lancer(options, duree);
+        std::string sortie = lancer_programme(CHEMIN_MONTAGNE, arguments, true, duree);
         std::replace(sortie.begin(), sortie.end(), '\n', ' '); // unfold the paragraphs
         double rapide = figure_apres(sortie, "Le plus rapide" + ESP + ": ");
         double par_cycle = figure_apres(sortie, "), soit ");

@@ -24,8 +24,7 @@ static void mesurer(const char *nom, const char *programme, int essais)
     double meilleur = 1e300, ghz = 0;
     for (int k = 0; k < essais; k++) {
         double avant = frequence_mesuree();
-        char *argv[] = {const_cast<char *>(programme), nullptr};
-        double t = duree_processus(programme, argv);
+        double t = duree_processus(programme);
         double f = (avant + frequence_mesuree()) / 2;
         double cycles = t * f / iterations;
         if (cycles < meilleur) {
@@ -38,7 +37,12 @@ static void mesurer(const char *nom, const char *programme, int essais)
 
 int main(int argc, char *argv[])
 {
-    int essais = argc > 1 ? atoi(argv[1]) : 3;
+    const char *usage = "usage : bench_registres [ESSAIS]\n";
+    int k = lire_options_banc(argc, argv, "bench_registres", usage);
+    if (argc - k > 1)
+        return options::erreur_d_usage("bench_registres", "un seul argument, le nombre d'essais",
+                                       usage);
+    int essais = k < argc ? static_cast<int>(nombre_banc(argv[k], "bench_registres", usage)) : 3;
     mesurer("registres", CHEMIN_REGISTRES, essais);
     mesurer("registres, unoptimised", CHEMIN_REGISTRES_O0, 1);
     printf("bound set by the loop's dependency chain: about 6 to 7 cycles/iteration\n");

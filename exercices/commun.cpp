@@ -7,6 +7,8 @@
 
 #include <sys/syscall.h>
 
+#include "texte.h"
+
 namespace exercices {
 
 using namespace lancement;
@@ -66,9 +68,7 @@ std::string montrer(std::string_view octets)
 
 std::string cite(std::string_view octets)
 {
-    if (octets.empty())
-        return "rien";
-    return "« " + montrer(octets) + " »";
+    return texte::citer(montrer(octets));
 }
 
 Verdict octets(const std::string &recu, const std::string &attendu)
@@ -98,11 +98,7 @@ Verdict code_et_erreur(const Resultat &r, int code, const std::string &erreur, b
 
 std::string en_secondes(double secondes)
 {
-    char texte[32];
-    std::snprintf(texte, sizeof texte, "%.2f s", secondes);
-    std::string t = texte;
-    t[t.find('.')] = ',';
-    return t;
+    return texte::virgule(secondes, 2) + texte::insecable + "s";
 }
 
 double secondes(Horloge::duration d) { return std::chrono::duration<double>(d).count(); }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "programme.h"
+#include "texte.h"
 #include "verification.h"
 
 namespace fs = std::filesystem;
@@ -29,34 +30,10 @@ std::string guillemets(const std::string &texte)
     return "«" + insecable + texte + insecable + "»";
 }
 
-// The number of characters (not bytes) of a UTF-8 text.
-std::size_t largeur(const std::string &texte)
-{
-    return std::count_if(texte.begin(), texte.end(),
-                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
-}
-
-// The text cut to n characters, an ellipsis at the cut.
-std::string couper(const std::string &texte, std::size_t n)
-{
-    if (largeur(texte) <= n)
-        return texte;
-    std::string coupe;
-    std::size_t vus = 0;
-    for (char c : texte) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && ++vus == n)
-            break;
-        coupe += c;
-    }
-    return coupe + "…";
-}
-
-// The same, padded with blanks to n characters.
-std::string colonne(const std::string &texte, std::size_t n)
-{
-    std::string coupe = couper(texte, n);
-    return coupe + std::string(n - largeur(coupe), ' ');
-}
+// Columns of a UTF-8 text, cut with an ellipsis, padded: the suite's own.
+std::size_t largeur(const std::string &t) { return texte::colonnes(t); }
+using texte::colonne;
+using texte::couper;
 
 // A number with a decimal comma, to two places at most: « 13,5 », « 20 ».
 std::string decimal(double x)

@@ -11,6 +11,8 @@
 
 #include "garde.h"
 #include "lancement.h"
+#include "paquets.h"
+#include "texte.h"
 
 namespace fs = std::filesystem;
 
@@ -25,29 +27,8 @@ const char *const programmes_de_la_suite[] = {
     "genreport", "keyhold1", "keyhold2", "cupcounter", "handover",
     "rightwalker", "leftwalker", "registres", "linefit", "stopclock"};
 
-// Columns a text takes: one a character (UTF-8 continuation bytes take none).
-std::size_t colonnes(std::string_view texte)
-{
-    std::size_t n = 0;
-    for (unsigned char c : texte)
-        n += (c & 0xC0) != 0x80;
-    return n;
-}
-
-// The first bytes of texte that take at most n columns.
-std::size_t octets_pour(std::string_view texte, std::size_t n)
-{
-    std::size_t octets = 0, vus = 0;
-    while (octets < texte.size()) {
-        if ((static_cast<unsigned char>(texte[octets]) & 0xC0) != 0x80) {
-            if (vus == n)
-                break;
-            vus++;
-        }
-        octets++;
-    }
-    return octets;
-}
+using texte::colonnes;
+using texte::octets_pour;
 
 // Gives a file or folder to the unprivileged user, when there is one.
 void confier(const fs::path &chemin)
@@ -81,8 +62,8 @@ bool compiler_une(std::vector<std::string> commande)
                                 120s);
     } catch (const lancement::Inexecutable &e) {
         // Not the student's fault: said as a missing tool, with its package.
-        throw std::runtime_error(std::string(e.what()) + "\nLe paquet Debian g++ fournit cc et c++" +
-                                 insecable + ": apt-get install g++");
+        throw std::runtime_error(std::string(e.what()) + "\n" +
+                                 lancement::installer_le_compilateur());
     }
     if (!r.code)
         std::printf("La compilation a duré plus de 120 s\u00a0: elle a été arrêtée.\n");
@@ -185,43 +166,7 @@ std::string pluriel(int n, const std::string &mot)
 
 std::string plier(std::string_view debut, std::string_view texte, std::size_t retrait)
 {
-    std::string resultat(debut);
-    std::size_t colonne = colonnes(debut);
-    const std::string marge(retrait, ' ');
-    bool premier_mot = true;
-    auto a_la_ligne = [&] {
-        resultat += "\n" + marge;
-        colonne = retrait;
-        premier_mot = true;
-    };
-    std::size_t pos = 0;
-    while (pos <= texte.size()) {
-        std::size_t bout = texte.find_first_of(" \n", pos);
-        if (bout == std::string_view::npos)
-            bout = texte.size();
-        std::string_view mot = texte.substr(pos, bout - pos);
-        if (!mot.empty()) {
-            std::size_t place = premier_mot ? 0 : 1;
-            if (colonne + place + colonnes(mot) > largeur && !premier_mot)
-                a_la_ligne(), place = 0;
-            if (place)
-                resultat += ' ', colonne++;
-            // A word wider than a whole line is cut where the line ends.
-            while (colonne + colonnes(mot) > largeur) {
-                std::size_t n = octets_pour(mot, largeur - colonne);
-                resultat += mot.substr(0, n);
-                mot.remove_prefix(n);
-                a_la_ligne();
-            }
-            resultat += mot;
-            colonne += colonnes(mot);
-            premier_mot = false;
-        }
-        if (bout < texte.size() && texte[bout] == '\n')
-            a_la_ligne();
-        pos = bout + 1;
-    }
-    return resultat + "\n";
+    return texte::plier(debut, texte, retrait, largeur);
 }
 
 // Whether the unprivileged user can reach into dossier (every folder on the

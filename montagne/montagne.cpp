@@ -6,7 +6,7 @@
 // browser. The picture is a staircase: one plateau per cache level, the lowest
 // one for memory. The cache sizes the system announces are marked on it.
 //
-// Watch it:   $ montagne        (10 to 30 seconds; then open montagne.svg)
+// Watch it:   $ montagne        (it says how long it took; then open montagne.svg)
 //   - each plateau is a level: while the block fits in a cache the throughput
 //     stays flat, and it falls when the block outgrows the cache;
 //   - the "hasard" column reads the block's lines in a shuffled order, each
@@ -42,10 +42,13 @@
 #include <string>
 #include <vector>
 
+#include <getopt.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include "frequence.h"
+#include "options.h"
+#include "texte.h"
 
 namespace {
 
@@ -72,30 +75,9 @@ std::string fr(std::string texte)
     return texte;
 }
 
-// Digits in groups of three: 3~450.
-std::string par_milliers(const std::string &chiffres)
-{
-    std::string s;
-    for (size_t k = 0; k < chiffres.size(); k++) {
-        if (k > 0 && (chiffres.size() - k) % 3 == 0)
-            s += '~';
-        s += chiffres[k];
-    }
-    return s;
-}
-
-// Three significant digits and a decimal comma: 131, 15,2, 0,0381, 3~450.
-std::string nombre(double v)
-{
-    int decimales = v <= 0 ? 0 : std::max(0, 2 - static_cast<int>(std::floor(std::log10(v))));
-    char tampon[64];
-    std::snprintf(tampon, sizeof tampon, "%.*f", decimales, v);
-    std::string s = tampon;
-    size_t point = s.find('.');
-    if (point == std::string::npos)
-        return par_milliers(s);
-    return par_milliers(s.substr(0, point)) + "," + s.substr(point + 1);
-}
+using texte::a_droite;
+using texte::nombre;
+using texte::par_milliers;
 
 // 4~Kio, 480~Mio, 1~Gio, 1,5~Gio: a whole number as it is, any other with
 // three significant digits.
@@ -111,34 +93,11 @@ std::string taille(uint64_t octets)
     return par_milliers(std::to_string(std::llround(v))) + "~" + unites[u];
 }
 
-// Columns a text takes on a terminal: its characters, not its bytes.
-size_t largeur(const std::string &s)
-{
-    return std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; });
-}
-
-std::string a_droite(const std::string &s, size_t n)
-{
-    return std::string(n > largeur(s) ? n - largeur(s) : 0, ' ') + s;
-}
-
 // A paragraph folded to 79 columns, where '~' holds two words together.
 std::string plier(const std::string &texte, const std::string &premier = "",
                   const std::string &retrait = "")
 {
-    std::string plie, ligne = premier, mot;
-    bool vide = true; // no word on this line yet
-    std::istringstream mots(texte);
-    while (mots >> mot) {
-        if (!vide && largeur(ligne) + 1 + largeur(mot) > 79) {
-            plie += ligne + "\n";
-            ligne = retrait;
-            vide = true;
-        }
-        ligne += (vide ? "" : " ") + mot;
-        vide = false;
-    }
-    return fr(plie + ligne + "\n");
+    return texte::plier(fr(premier), fr(texte), retrait.size(), 79);
 }
 
 void paragraphe(const std::string &texte, const std::string &premier = "",
@@ -342,13 +301,15 @@ Mesures mesurer(uint64_t plus_grand, uint64_t ligne, double duree)
         auto nb_lignes = static_cast<uint32_t>(t / ligne);
         enchainer(mots, nb_lignes, ligne / 8, alea);
         std::vector<double> debits;
-        for (const Pas &p : pas_lus)
+        for (const Pas &p : pas_lus) {
+            uint64_t octets_par_passe = t / p.octets * 16; // 16 bytes a read, whole reads
             debits.push_back(meilleur_debit(
                 [&](long tours) {
                     Bloc16 s = p.lire(blocs, t / 16, tours);
                     puits = s[0] + s[1];
                 },
-                static_cast<double>(t / p.octets * 16), duree));
+                static_cast<double>(octets_par_passe), duree));
+        }
         // A pass of the chase is at most 2048 reads, and each pass goes on
         // where the one before stopped, so that no part of a large block is
         // read twice in a row (it would come from a cache).
@@ -418,8 +379,10 @@ double interpoler(const Mesures &m, int c, double x)
 // space there is a blank.
 void poser(std::string &ligne, std::string texte, int centre)
 {
-    for (size_t k = texte.find('~'); k != std::string::npos; k = texte.find('~'))
-        texte[k] = ' ';
+    texte = fr(texte);
+    for (size_t k = texte.find(texte::insecable); k != std::string::npos;
+         k = texte.find(texte::insecable))
+        texte.replace(k, texte::insecable.size(), " ");
     int l = static_cast<int>(texte.size()), n = static_cast<int>(ligne.size());
     int debut = std::clamp(centre - l / 2, 0, n - l);
     for (int k = std::max(0, debut - 1); k < std::min(n, debut + l + 1); k++)
@@ -521,9 +484,7 @@ std::string image_svg(const Mesures &m, const std::vector<Cache> &caches)
     };
     std::string s;
     auto ajouter = [&s](const char *format, auto... valeurs) {
-        char t[512];
-        std::snprintf(t, sizeof t, format, valeurs...);
-        s += fr(t);
+        s += fr(texte::formater(format, valeurs...));
     };
     ajouter("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
@@ -639,9 +600,7 @@ const char *const USAGE = "usage~: montagne [--max TAILLE] [--duree MS] [--svg F
 
 [[noreturn]] void erreur_usage(const std::string &message)
 {
-    std::string texte = plier("montagne~: " + message, "", "  ") + fr(USAGE);
-    std::fprintf(stderr, "%s", texte.c_str());
-    std::exit(2);
+    std::exit(options::erreur_d_usage("montagne", fr(message), fr(USAGE)));
 }
 
 // "64K", "256M", "1G", or a number of bytes; 0 when it is none of these, or
@@ -663,31 +622,39 @@ uint64_t lire_taille(const std::string &texte)
 
 Options lire_options(int argc, char *argv[])
 {
+    enum { MAX = 256, DUREE, SVG, VERSION };
+    static const option longues[] = {{"max", required_argument, nullptr, MAX},
+                                     {"duree", required_argument, nullptr, DUREE},
+                                     {"svg", required_argument, nullptr, SVG},
+                                     {"aide", no_argument, nullptr, 'h'},
+                                     {"help", no_argument, nullptr, 'h'},
+                                     {"version", no_argument, nullptr, VERSION},
+                                     {nullptr, 0, nullptr, 0}};
     Options o;
-    for (int i = 1; i < argc; i++) {
-        std::string nom = argv[i];
-        if (nom == "-h" || nom == "--aide" || nom == "--help") {
+    for (int r; (r = getopt_long(argc, argv, ":h", longues, nullptr)) != -1;) {
+        if (r == 'h') {
             std::printf("%s", fr(std::string(USAGE) +
                                  "  --max TAILLE   le plus grand bloc lu~: 64K, 256M, 1G... (un\n"
                                  "                 multiple de 4~Kio, 64G au plus)~; par défaut,\n"
                                  "                 d'après les caches annoncés\n"
                                  "  --duree MS     le temps donné à chaque mesure, de 1 à\n"
                                  "                 1000~ms (10 par défaut)\n"
-                                 "  --svg FICHIER  où écrire l'image (montagne.svg par défaut)\n")
+                                 "  --svg FICHIER  où écrire l'image (montagne.svg par défaut)\n"
+                                 "  --version      la version de montagne\n")
                                   .c_str());
             std::exit(0);
         }
-        if (nom != "--max" && nom != "--duree" && nom != "--svg")
-            erreur_usage("argument inconnu «~" + nom + "~»");
-        if (i + 1 == argc)
-            erreur_usage("il manque la valeur de " + nom);
-        std::string valeur = argv[++i], cite = "«~" + valeur + "~»";
-        if (nom == "--max") {
+        if (r == VERSION)
+            std::exit(options::montrer_version("montagne"));
+        if (r == '?' || r == ':')
+            erreur_usage(options::faute(r, argv));
+        std::string valeur = optarg, cite = "«~" + valeur + "~»";
+        if (r == MAX) {
             o.max = lire_taille(valeur);
             if (o.max < PLUS_PETIT_BLOC || o.max % PLUS_PETIT_BLOC != 0)
                 erreur_usage("--max " + cite + "~: il faut un multiple de 4~Kio, de 4K à 64G (par "
                              "exemple 64K, 256M, 1G)");
-        } else if (nom == "--duree") {
+        } else if (r == DUREE) {
             char *fin = nullptr;
             long ms = std::strtol(valeur.c_str(), &fin, 10);
             if (valeur.empty() || *fin != '\0' || ms < 1 || ms > 1000)
@@ -700,6 +667,8 @@ Options lire_options(int argc, char *argv[])
             o.svg = valeur;
         }
     }
+    if (optind < argc)
+        erreur_usage("argument inconnu «~" + std::string(argv[optind]) + "~»");
     return o;
 }
 

@@ -5,10 +5,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ten small programs that show how processes behave")
 # Debian wants the extended description's lines under 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-  "For operating-systems classes: what fork returns, a zombie child left
-unreaped, a program replaced by execvp under the same pid, random walkers
-seeded by their pid, a register-bound loop, a cache-line query, a timing
-report. Messages are in French; each program has a manual page.")
+  "For operating-systems classes: ten small programs that show what fork
+returns, a zombie child left unreaped, a program replaced by execvp under the
+same pid, random walkers seeded by their pid, a register-bound loop, a
+cache-line query, a timing report; montagne, what a memory read costs; arbre,
+predict a tree of forks, then see the real one; verifier, which checks a
+student's program for an exercise by the kernel's own evidence, with the
+exercises' statements and printed handout. Messages are in French; each
+program has a manual page.")
 set(CPACK_PACKAGE_CONTACT "Processus en direct <equipe@processus-en-direct.invalid>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION education)

@@ -10,8 +10,9 @@
 //             $ ps -o pid,ppid,cmd -p 4242
 //               PID  PPID CMD
 //              4242  4100 cupcounter
-// Without cupcounter on PATH:
-//             $ PATH=/nowhere handover
+// Without cupcounter on PATH (handover itself found by the shell first, or
+// the shell says "command not found" before handover ever runs):
+//             $ PATH=/nowhere "$(command -v handover)"
 //             Echec execvp : No such file or directory      (exit status 2)
 #include <unistd.h>
 

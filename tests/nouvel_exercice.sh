@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Adding an exercise is adding its folder and its name to exercices/liste.
+# Adding an exercise is adding its folder, its name to exercices/liste and
+# its row to the README's table.
 # The built verifier's --list and the README's table name the list, in its
 # order. In a temporary tree whose list names a new folder (made from
 # sans-zombie), configuring puts it in the generated registry that --list

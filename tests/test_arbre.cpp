@@ -156,6 +156,10 @@ TEST(Arbre, SaysWhatItIsAskedWrong)
     auto aide = arbre({"--help"});
     EXPECT_EQ(aide.code, 0);
     EXPECT_NE(aide.sortie.find("--reponse FICHIER"), std::string::npos);
+    EXPECT_EQ(arbre({"-h"}).sortie, aide.sortie);
+    auto version = arbre({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_TRUE(version.sortie.starts_with("arbre (Processus en direct) ")) << version.sortie;
 
     // A prediction it cannot read, or one for another program: said, not compared.
     auto illisible = arbre({"--graine", "5", "--niveau", "2"}, "processus 6\nP(A(B(C) D) E\n");

@@ -157,7 +157,7 @@ TEST(Registres, ItsLoopDividesThreeTimesAPassAndTouchesNoMemory)
 
 TEST(Linefit, SaysNothingAndSucceedsWhateverItsArguments)
 {
-    for (std::vector<std::string> args : {std::vector<std::string>{}, {"1024"}, {"-x", "y", "z"}}) {
+    for (const std::vector<std::string> &args : {std::vector<std::string>{}, {"1024"}, {"-x", "y", "z"}}) {
         auto r = executer({.programme = CHEMIN_LINEFIT, .arguments = args});
         EXPECT_EQ(r.code, 0);
         EXPECT_EQ(r.sortie, "");

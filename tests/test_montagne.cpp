@@ -88,6 +88,10 @@ TEST(Montagne, RefusesWhatItCannotMeasureWithStatus2BeforeMeasuringAnything)
     EXPECT_EQ(aide.code, 0);
     EXPECT_TRUE(aide.sortie.starts_with("usage" + ESP + ": montagne [--max TAILLE]")) << aide.sortie;
     EXPECT_NE(aide.sortie.find("--duree MS"), std::string::npos);
+    EXPECT_EQ(montagne({"--help"}).sortie, aide.sortie);
+    auto version = montagne({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_TRUE(version.sortie.starts_with("montagne (Processus en direct) ")) << version.sortie;
 }
 
 TEST(Montagne, PrintsOneRowOfSevenFiguresPerBlockSizeWithinEightyColumns)

@@ -63,7 +63,7 @@ TEST(Walkers, ArgumentsConvertAsStrtolDoesThenTo32Bits)
 TEST(Walkers, WrongArgumentCountGivesTheUsageAndStatus1)
 {
     for (const char *programme : {CHEMIN_RIGHTWALKER, CHEMIN_LEFTWALKER}) {
-        for (std::vector<std::string> args :
+        for (const std::vector<std::string> &args :
              {std::vector<std::string>{}, {"1"}, {"1", "2", "3"}}) {
             auto r = executer({.programme = programme, .arguments = args, .nom = "marcheur"});
             EXPECT_EQ(r.erreur, "Usage : marcheur" + usage_fin) << args.size() << " arguments";
