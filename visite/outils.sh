@@ -4,7 +4,12 @@
 # --- small tools -------------------------------------------------------------
 # One rule: explanations at the margin, commands two columns in after "$",
 # what the programs write four columns in.
-titre() { ligne_vide=0; printf '\n%s=== %s : %s ===%s\n' "$gras" "$1" "${resume[$1]}" "$normal"; }
+# In class, each stop opens on a clear screen.
+titre() {
+  ligne_vide=0
+  if ((classe && au_terminal)); then printf '\033[H\033[2J\033[3J'; else printf '\n'; fi
+  printf '%s=== %s : %s ===%s\n' "$gras" "$1" "${resume[$1]}" "$normal"
+}
 dire() { ligne_vide=0; printf '%s\n' "$*"; }
 commande() { ligne_vide=0; printf '\n  $ %s\n' "$1"; shift; local suite; for suite; do printf '  > %s\n' "$suite"; done; }
 # The same, right under the sentence that announces it (no empty line).
@@ -51,7 +56,7 @@ moment() {
   [[ -n ${2:-} ]] && printf '\n' # the line $2 keeps up to date
   printf '%s' "$invite"
   touche "${2:-}"
-  ((au_terminal)) && printf '\033[H\033[2J'
+  ((au_terminal)) && printf '\033[H\033[2J\033[3J'
 }
 
 # Waits (at most $2 tenths of a second) for file $1 to hold pattern $3.
@@ -120,3 +125,22 @@ lignes_horodatees() {
   done
 }
 
+
+# The CPU time (user) of the tour's reaped children so far, in hundredths of
+# a second, into variable $1 (a command substitution would count its own): what time's "user" line gives a single command, from bash's own
+# count (times), with no process started.
+cpu_des_fils() {
+  local _ fils m s
+  times >"$tmp/.temps" # in this shell: a subshell's children are not these
+  { read -r _ _; read -r fils _; } <"$tmp/.temps"
+  m=${fils%%m*} s=${fils#*m}
+  s=${s%s}
+  s=${s/[.,]/}
+  printf -v "$1" '%d' $((10#$m * 6000 + 10#$s / 10))
+}
+
+# Hundredths $1 as seconds with a decimal comma: 290 -> 2,90.
+centiemes() { printf '%d,%02d' $(($1 / 100)) $(($1 % 100)); }
+
+# $1 / $2, with one decimal and a decimal comma.
+rapport() { local d=$(($1 * 10 / $2)); printf '%d,%d' $((d / 10)) $((d % 10)); }

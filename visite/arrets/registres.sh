@@ -9,20 +9,29 @@ etape_registres() {
   dire "source sans optimisation (registres_O0) les range en mémoire à chaque tour."
   local avec_O0=0
   command -v registres_O0 >/dev/null && avec_O0=1
-  commande "registres"
-  local debut=$EPOCHREALTIME duree duree_O0=
-  registres | indenter
-  duree=$(depuis "$debut")
-  dire "durée mesurée par la visite : $duree s"
+  dire "Ce qui compte : le temps de processeur (user) que le noyau compte à chaque"
+  dire "processus, et non le temps écoulé, qu'allongent les autres processus."
+  commande "time registres"
+  local avant apres duree duree_O0=
+  cpu_des_fils avant
+  registres >registres.txt
+  cpu_des_fils apres
+  duree=$((apres - avant))
+  indenter <registres.txt
+  dire "    user $(centiemes "$duree") s"
   if ((avec_O0)); then
-    commande "registres_O0"
-    debut=$EPOCHREALTIME
-    registres_O0 | indenter
-    duree_O0=$(depuis "$debut")
-    dire "durée mesurée par la visite : $duree_O0 s"
+    commande "time registres_O0"
+    cpu_des_fils avant
+    registres_O0 >registres.txt
+    cpu_des_fils apres
+    duree_O0=$((apres - avant))
+    indenter <registres.txt
+    dire "    user $(centiemes "$duree_O0") s"
+    if ((duree > 0)); then
+      dire "La même boucle, sans registres : $(rapport "$duree_O0" "$duree") fois plus de temps de processeur."
+    fi
   fi
-  dire "Le résultat est connu d'avance ; c'est le coût de la boucle qui compte."
-  moment "registres : $duree s${duree_O0:+ ; registres_O0 : $duree_O0 s}. Essayez : time registres"
+  moment "registres : $(centiemes "$duree") s de processeur${duree_O0:+ ; registres_O0 : $(centiemes "$duree_O0") s}"
   if command -v objdump >/dev/null; then
     local division=imul
     [[ $(uname -m) == aarch64 ]] && division=smulh
@@ -33,6 +42,7 @@ etape_registres() {
     objdump -d --no-show-raw-insn "$(command -v registres)" | grep -m1 -B3 -A1 "$division" |
       cut -f2- | indenter
     if ((avec_O0)); then
+      moment "la boucle optimisée : des registres, aucune adresse en mémoire"
       if [[ $division == imul ]]; then
         dire "Sans optimisation, chaque valeur vit dans la pile, en mémoire : chaque"
         dire "calcul la relit (mov -0x20(%rbp),%rax) et y range son résultat"

@@ -30,15 +30,13 @@ rapports_suivants() {
 
 etape_walkers() {
   # In class, longer walks: there is time to see them run.
-  local n=20000000
-  ((classe)) && n=200000000
-  dire "Trois marcheurs à l'est, trois à l'ouest, lancés ensemble, enfants de la"
-  dire "visite. La suite aléatoire de chacun part de son pid. Chaque rapport commence"
-  dire "par un saut de ligne et s'écrit d'un bloc : ils arrivent dans l'ordre où les"
-  dire "marcheurs finissent. Les rapports de l'est commencent après 51 blancs ; la"
-  dire "visite en retire 30 pour que tout tienne sur 80 colonnes."
+  local n=20000000 coeurs
+  ((classe)) && n=60000000
+  coeurs=$(nproc 2>/dev/null) || coeurs=?
+  dire "Trois marcheurs à l'est, trois à l'ouest, enfants de la visite, chacun au hasard"
+  dire "à partir de son pid. Chaque rapport arrive d'un bloc, quand son marcheur finit."
   commande "n=$n; mkfifo course"
-  commande 'for i in 1 2 3; do rightwalker $i $n & leftwalker $i $n & done >course'
+  commande_suite 'for i in 1 2 3; do rightwalker $i $n & leftwalker $i $n & done >course'
   mkfifo course
   # The pipe is held open until the walkers have it; then they are its only
   # writers, and its end says they have all finished.
@@ -53,8 +51,8 @@ etape_walkers() {
   exec {course_lecture}<course {tenue}>&-
   rapport_en_attente=
   if ((classe)); then
-    printf '\n%s» 6 marcheurs courent : ps -o pid,ppid,stat,time,cmd -C %s%s\n' \
-      "$gras" "rightwalker,leftwalker" "$normal"
+    printf '\n%s» 6 marcheurs pour %s cœurs : chacun a sa part. ps -C %s%s\n' \
+      "$gras" "$coeurs" "rightwalker,leftwalker" "$normal"
     printf '  (q : fin de la visite ; la suite quand ils auront tous fini) '
     touche rapports_suivants q_seul
   else
@@ -64,8 +62,11 @@ etape_walkers() {
   wait "${marcheurs[@]}"
   exec {course_lecture}<&-
   rm -f course
-  dire
-  dire "Les positions diffèrent parce que les pids diffèrent. Sans arguments :"
+  ligne_vide=0
+  moment "les 6 rapports, dans l'ordre où les marcheurs ont fini"
+  dire "Les positions diffèrent parce que les pids diffèrent. Les rapports de l'est"
+  dire "commencent après 51 blancs ; la visite en retire 30 pour tenir sur 80 colonnes."
+  dire "Sans arguments :"
   commande 'rightwalker; echo "code $?"'
   rightwalker 2>&1 | indenter
   dire "    code ${PIPESTATUS[0]}"
