@@ -74,6 +74,17 @@ std::vector<pid_t> processus_avec(const std::string &entree)
     return trouves;
 }
 
+// The stops, from the one list of them.
+std::vector<std::string> etapes_de_la_visite()
+{
+    std::ifstream liste(std::filesystem::path(CHEMIN_TOUR).parent_path() / "visite/arrets/liste");
+    std::vector<std::string> etapes;
+    for (std::string l; std::getline(liste, l);)
+        if (!l.empty() && l[0] != '#')
+            etapes.push_back(l);
+    return etapes;
+}
+
 } // namespace
 
 TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
@@ -83,14 +94,16 @@ TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
     std::string sortie = p.lire_tout(Canal::sortie, 2s);
     ASSERT_EQ(code, 0) << sortie;
     EXPECT_TRUE(p.groupe_termine(2s)) << "a process of the tour is still running";
+    for (const std::string &etape : etapes_de_la_visite())
+        EXPECT_NE(sortie.find("\n=== " + etape + nb + ": "), std::string::npos) << etape;
 
     // genreport (indented by the tour): the parent's res is the pid of the child's line.
     std::string enfant = chercher(sortie, R"(\n {4}gen 1 : je suis \d+ fils de \d+, res = (\d+)\n)");
     ASSERT_FALSE(enfant.empty()) << sortie;
     EXPECT_NE(sortie.find("\n      gen 2 : je suis " + enfant + " fils de "), std::string::npos);
 
-    // keyhold1 and keyhold2: the child shown in state Z under its waiting parent, then gone.
-    for (std::string prog : {"keyhold1", "keyhold2"}) {
+    // keyhold1: the child shown in state Z under its waiting parent, then gone.
+    for (std::string prog : {"keyhold1"}) {
         std::smatch m;
         std::regex attente(prog + R"( \(pid (\d+)\) attend sa touche)" + nb + "; son fils (\\d+) a fini");
         ASSERT_TRUE(std::regex_search(sortie, m, attente)) << prog;
@@ -131,6 +144,9 @@ TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
     // fewer, the tour's sed says so), each on its own line.
     EXPECT_EQ(compter(sortie, "\n {4}OUEST Explorateur [123] : position finale = -?\\d+(?=\n)"), 3);
     EXPECT_EQ(compter(sortie, "\n {25}EST Explorateur [123] : position finale = -?\\d+(?=\n)"), 3);
+
+    // keyhold2: only its difference, the blank at the end of the line.
+    EXPECT_TRUE(std::regex_search(sortie, std::regex(R"(\n {4}pid : \d+ \$\n {4}pid : \d+\$\n)")));
 
     EXPECT_NE(sortie.find("suite : 1500000000 \n"), std::string::npos);
     EXPECT_NE(sortie.find("LEVEL1_DCACHE_LINESIZE"), std::string::npos);
@@ -256,8 +272,7 @@ TEST(Tour, ListsAndChoosesItsSections)
 {
     auto liste = executer(visite({"--list"}));
     EXPECT_EQ(liste.code, 0);
-    for (const char *etape : {"genreport", "keyhold1", "keyhold2", "cupcounter", "handover",
-                              "walkers", "registres", "linefit", "stopclock"})
+    for (const std::string &etape : etapes_de_la_visite())
         EXPECT_EQ(compter(liste.sortie, std::string("(^|\n)") + etape + " "), 1) << etape;
 
     auto une = executer(visite({"stopclock"}));
@@ -267,4 +282,88 @@ TEST(Tour, ListsAndChoosesItsSections)
 
     auto inconnue = executer(visite({"nulle-part"}));
     EXPECT_EQ(inconnue.code, 2);
+}
+
+// What a tmux server of this test's own says to a command.
+std::string tmux_dit(const std::string &socket, const std::string &commande)
+{
+    std::string sortie;
+    FILE *f = popen(("tmux -L " + socket + " " + commande + " 2>/dev/null").c_str(), "r");
+    if (f == nullptr)
+        return sortie;
+    char morceau[4096];
+    for (size_t n; (n = fread(morceau, 1, sizeof morceau, f)) > 0;)
+        sortie.append(morceau, n);
+    pclose(f);
+    return sortie;
+}
+
+// A screen's lines, without the blanks at their ends.
+std::string sans_blancs_finals(const std::string &ecran)
+{
+    std::string l = std::regex_replace(ecran, std::regex(" +\n"), "\n");
+    return l.substr(0, l.find_last_not_of('\n') + 1);
+}
+
+// In class at 80x24, the tour above and its live tree below: at every stop,
+// the whole of what the stop shows is on the tour's pane, title to prompt,
+// nothing scrolled away (the tour clears the pane's history with its screen)
+// and no line wrapped.
+void chaque_arret_tient(const std::vector<std::string> &etapes)
+{
+    const std::string socket = "essai-tour-" + std::to_string(getpid());
+    std::string liste;
+    for (const std::string &e : etapes)
+        liste += " " + e;
+    tmux_dit(socket, std::string("new-session -d -s v -x 80 -y 24 -e TOUR_BIN=") + DOSSIER_BIN +
+                         " -e TERM=xterm " + CHEMIN_TOUR + " --classe" + liste);
+    int arrets = 0;
+    std::string avant, titres;
+    bool fini = false;
+    auto fin = std::chrono::steady_clock::now() + 55s;
+    while (!fini && std::chrono::steady_clock::now() < fin) {
+        std::this_thread::sleep_for(200ms);
+        std::string ecran = tmux_dit(socket, "capture-pane -p -t v:0.0");
+        std::string dernier = ecran.substr(0, ecran.find_last_not_of('\n') + 1);
+        dernier = dernier.substr(dernier.rfind('\n') + 1);
+        // The tour's end closes its window, and with it this test's server.
+        if (ecran.empty() && system(("tmux -L " + socket + " has-session 2>/dev/null").c_str()) != 0)
+            fini = true;
+        if (fini || ecran == avant || dernier.find("Entrée" + nb + ": on continue") == std::string::npos)
+            continue;
+        std::this_thread::sleep_for(400ms); // the prompt's first moment drops keys
+        ecran = tmux_dit(socket, "capture-pane -p -t v:0.0");
+        avant = ecran;
+        arrets++;
+        if (ecran.find("=== ") != std::string::npos)
+            titres += ecran.substr(ecran.find("=== "), ecran.find('\n', ecran.find("=== ")) -
+                                                        ecran.find("=== ")) + "\n";
+        EXPECT_EQ(tmux_dit(socket, "display -p -t v:0.0 '#{history_size}'"), "0\n")
+            << "scrolled away at this stop:\n" << ecran;
+        EXPECT_EQ(sans_blancs_finals(tmux_dit(socket, "capture-pane -p -J -t v:0.0")),
+                  sans_blancs_finals(ecran))
+            << "a line wrapped at this stop:\n" << ecran;
+        tmux_dit(socket, "send-keys -t v:0.0 Enter");
+    }
+    tmux_dit(socket, "kill-server");
+    EXPECT_TRUE(fini) << arrets << " stops seen";
+    for (const std::string &etape : etapes)
+        EXPECT_NE(titres.find("=== " + etape + nb + ": "), std::string::npos) << etape << " " << titres;
+}
+
+// Two halves, each within a test's time: the whole class tour takes longer.
+TEST(Tour, InClassEveryStopFitsItsPaneAt80x24)
+{
+    if (system("command -v tmux >/dev/null") != 0)
+        GTEST_SKIP() << "tmux is not installed (Debian package tmux)";
+    auto etapes = etapes_de_la_visite();
+    chaque_arret_tient({etapes.begin(), etapes.begin() + static_cast<long>(etapes.size() / 2)});
+}
+
+TEST(Tour, InClassEveryStopFitsItsPaneAt80x24SecondHalf)
+{
+    if (system("command -v tmux >/dev/null") != 0)
+        GTEST_SKIP() << "tmux is not installed (Debian package tmux)";
+    auto etapes = etapes_de_la_visite();
+    chaque_arret_tient({etapes.begin() + static_cast<long>(etapes.size() / 2), etapes.end()});
 }

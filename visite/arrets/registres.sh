@@ -1,0 +1,60 @@
+# shellcheck shell=bash
+# registres: a loop that lives in registers, against the same source
+# unoptimised.
+resume[registres]="une boucle qui ne vit que dans les registres"
+
+etape_registres() {
+  dire "1 500 000 000 tours de boucle : 3 × suite + 3, divisé par 3. Compilée avec"
+  dire "optimisation, la boucle garde toutes ses valeurs dans les registres. La même"
+  dire "source sans optimisation (registres_O0) les range en mémoire à chaque tour."
+  local avec_O0=0
+  command -v registres_O0 >/dev/null && avec_O0=1
+  dire "Ce qui compte : le temps de processeur (user) que le noyau compte à chaque"
+  dire "processus, et non le temps écoulé, qu'allongent les autres processus."
+  commande "time registres"
+  local avant apres duree duree_O0=
+  cpu_des_fils avant
+  registres >registres.txt
+  cpu_des_fils apres
+  duree=$((apres - avant))
+  indenter <registres.txt
+  dire "    user $(centiemes "$duree") s"
+  if ((avec_O0)); then
+    commande "time registres_O0"
+    cpu_des_fils avant
+    registres_O0 >registres.txt
+    cpu_des_fils apres
+    duree_O0=$((apres - avant))
+    indenter <registres.txt
+    dire "    user $(centiemes "$duree_O0") s"
+    if ((duree > 0)); then
+      dire "La même boucle, sans registres : $(rapport "$duree_O0" "$duree") fois plus de temps de processeur."
+    fi
+  fi
+  moment "registres : $(centiemes "$duree") s de processeur${duree_O0:+ ; registres_O0 : $(centiemes "$duree_O0") s}"
+  if command -v objdump >/dev/null; then
+    local division=imul
+    [[ $(uname -m) == aarch64 ]] && division=smulh
+    dire "La division par 3 devient une multiplication ($division) par 0x5555555555555556."
+    dire "Autour d'elle, dans la boucle optimisée, rien que des registres (lea ne fait"
+    dire "qu'un calcul d'adresse, sans lire la mémoire) :"
+    commande_suite "objdump -d \"\$(command -v registres)\" | grep -m1 -B3 -A1 $division"
+    objdump -d --no-show-raw-insn "$(command -v registres)" | grep -m1 -B3 -A1 "$division" |
+      cut -f2- | indenter
+    if ((avec_O0)); then
+      moment "la boucle optimisée : des registres, aucune adresse en mémoire"
+      if [[ $division == imul ]]; then
+        dire "Sans optimisation, chaque valeur vit dans la pile, en mémoire : chaque"
+        dire "calcul la relit (mov -0x20(%rbp),%rax) et y range son résultat"
+        dire "(mov %rax,-0x20(%rbp)) :"
+      else
+        dire "Sans optimisation, chaque valeur vit dans la pile, en mémoire : chaque"
+        dire "calcul la relit (ldr ..., [sp, ...]) et y range son résultat (str) :"
+      fi
+      commande_suite "objdump -d \"\$(command -v registres_O0)\" | grep -m1 -B6 $division"
+      objdump -d --no-show-raw-insn "$(command -v registres_O0)" | grep -m1 -B6 "$division" |
+        cut -f2- | indenter
+    fi
+  fi
+  moment "des registres d'un côté, la mémoire de l'autre"
+}
