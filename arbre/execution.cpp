@@ -150,7 +150,11 @@ VuDeProc lire_proc(pid_t racine)
 Tenue::Tenue(const std::string &programme, Duree limite, std::size_t plafond)
 {
     try {
-        session_.emplace(programme, fs::path(programme).filename().string());
+        // The program may be a student's (--source): it touches nothing of
+        // the user's but its own folder.
+        std::string dossier = fs::path(programme).parent_path().string();
+        session_.emplace(programme, fs::path(programme).filename().string(),
+                         lancement::Confinement{dossier, {}});
     } catch (const std::runtime_error &e) {
         throw Echec(e.what());
     }

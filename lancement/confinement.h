@@ -8,9 +8,8 @@
 //   Landlock (Linux 5.13);
 // - signals and tracing: only its own descendants and itself. Tracing:
 //   Landlock (5.13). Signals: Landlock's scoping (6.12); where the kernel's
-//   Landlock lacks it, each signal the program sends goes through seccomp's
-//   user notification (5.5) and this library lets it through only to the
-//   program's own descendants;
+//   Landlock lacks it (Debian 12's 6.1), signals are not bounded, and
+//   risques_du_confinement says so;
 // - no network, loopback included: a network namespace of its own, in a user
 //   namespace of its own (mapped to the same user, so the program sees
 //   nothing change), and seccomp refuses it local (AF_UNIX) sockets other

@@ -10,11 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "interne.h"
 #include "proc.h"
 
 namespace lancement {
 
-Session::Session(const std::string &programme, const std::string &nom)
+Session::Session(const std::string &programme, const std::string &nom,
+                 const std::optional<Confinement> &confinement)
 {
     std::vector<char *> argv = {const_cast<char *>(nom.c_str()), nullptr};
     int tube[2], erreur[2];
@@ -38,6 +40,8 @@ Session::Session(const std::string &programme, const std::string &nom)
         int nul = open("/dev/null", O_WRONLY);
         dup2(nul, 1);
         dup2(nul, 2);
+        if (confinement)
+            confiner(*confinement, "");
         execvp(programme.c_str(), argv.data());
         int e = errno;
         (void)!write(erreur[1], &e, sizeof e);

@@ -9,8 +9,10 @@
 // program one talks to, or whose output one reads, is a Processus.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "confinement.h"
 #include "lancement.h"
 
 namespace lancement {
@@ -18,8 +20,10 @@ namespace lancement {
 class Session {
 public:
     // Throws Inexecutable if exec refused the program, std::runtime_error if
-    // no pipe or no fork could be had.
-    Session(const std::string &programme, const std::string &nom);
+    // no pipe or no fork could be had. With a confinement, the program (a
+    // student's, say) is confined as a Processus would be (confinement.h).
+    Session(const std::string &programme, const std::string &nom,
+            const std::optional<Confinement> &confinement = std::nullopt);
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
