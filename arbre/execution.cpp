@@ -118,6 +118,12 @@ Compilation::~Compilation()
 
 // --- Tenue ---------------------------------------------------------------------
 
+namespace {
+bool programmes_confines = false;
+}
+
+void confiner_les_programmes() { programmes_confines = true; }
+
 VuDeProc lire_proc(pid_t racine)
 {
     std::map<pid_t, EtatProc> tous = lancement::tous_les_processus();
@@ -150,11 +156,10 @@ VuDeProc lire_proc(pid_t racine)
 Tenue::Tenue(const std::string &programme, Duree limite, std::size_t plafond)
 {
     try {
-        // The program may be a student's (--source): it touches nothing of
-        // the user's but its own folder.
-        std::string dossier = fs::path(programme).parent_path().string();
-        session_.emplace(programme, fs::path(programme).filename().string(),
-                         lancement::Confinement{dossier, {}});
+        std::optional<lancement::Confinement> confinement;
+        if (programmes_confines)
+            confinement = lancement::Confinement{fs::path(programme).parent_path().string(), {}};
+        session_.emplace(programme, fs::path(programme).filename().string(), confinement);
     } catch (const std::runtime_error &e) {
         throw Echec(e.what());
     }

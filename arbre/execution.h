@@ -54,6 +54,11 @@ private:
 // kills them all and reaps every one, within bounded waits. The orphans of
 // a killed tree come back to this process if its main has made it adopt
 // them (lancement::adopter_les_orphelins), to init otherwise.
+// From now on, every Tenue's program is confined (lancement's Confinement,
+// its own folder the only one it may write): arbre's main asks it, since a
+// --source is a student's. verifier confines its own way, as nobody.
+void confiner_les_programmes();
+
 class Tenue {
 public:
     explicit Tenue(const std::string &programme, Duree limite = 5s,

@@ -353,6 +353,8 @@ int main(int argc, char *argv[])
         if (o.version)
             return options::montrer_version("arbre");
         lancement::adopter_les_orphelins();
+        // A --source is a student's program: it touches nothing of the user's.
+        confiner_les_programmes();
         bool interactif = !o.montrer && !o.corrige && o.reponse.empty() && isatty(0);
         std::random_device hasard;
         unsigned long long graine = o.graine.value_or(hasard() % 100000);

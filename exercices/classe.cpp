@@ -177,7 +177,7 @@ std::vector<std::pair<std::size_t, std::size_t>> copies_a_verifier(Classe &class
             if (eleve.copies[x])
                 a_faire.emplace_back(e, x);
             else
-                eleve.notes[x] = Note{.remarque = "absent"};
+                eleve.notes[x].remarque = "absent";
         }
     }
     return a_faire;
