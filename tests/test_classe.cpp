@@ -239,10 +239,10 @@ TEST(Seance, MarksEachStudentOutOf20InClassOrderAndWritesTheirFeedback)
     auto rangs = decouper(lire(csv));
     ASSERT_EQ(rangs.size(), 5u) << lire(csv);
     EXPECT_EQ(rangs[0], "\xEF\xBB\xBF" "identifiant;nom;sans-zombie (sur 6);remarque sans-zombie;"
-                        "ordre (sur 5);remarque ordre;note sur 20");
-    EXPECT_EQ(rangs[1], "101;Alice Martin;6;;5;;20");
+                        "ordre (sur 6);remarque ordre;note sur 20");
+    EXPECT_EQ(rangs[1], "101;Alice Martin;6;;6;;20");
     EXPECT_EQ(rangs[2], "104;élève2;6;;0;absent;13,33");
-    EXPECT_EQ(rangs[3], "103;élève10;0;la source ne compile pas;5;;6,67");
+    EXPECT_EQ(rangs[3], "103;élève10;0;la source ne compile pas;6;;6,67");
     EXPECT_TRUE(rangs[4].starts_with("102;Éloïse Durand;" + std::to_string(tenus) + ";"))
         << rangs[4];
     EXPECT_TRUE(rangs[4].ends_with(";0;absent;" + note)) << rangs[4];
