@@ -19,11 +19,14 @@ rapports_suivants() {
   if [[ -n $morceau ]]; then
     # Each report opens its line; the east loses 30 of its 51 blanks.
     local -a bouts
+    local sortie
     mapfile -t bouts <<<"$morceau"
-    printf '%s' "${bouts[0]}"
+    sortie=${bouts[0]}
     for ((k = 1; k < ${#bouts[@]}; k++)); do
-      printf '\n    %s' "${bouts[k]#"                              "}"
+      sortie+=$'\n    '${bouts[k]#"                              "}
     done
+    printf '%s' "$sortie"
+    rapports_vus+=$sortie
   fi
   ((r == 0 || r > 128))
 }
@@ -49,12 +52,18 @@ etape_walkers() {
     marcheurs+=($!)
   done >course
   exec {course_lecture}<course {tenue}>&-
-  rapport_en_attente=
+  rapport_en_attente= rapports_vus=
   if ((classe)); then
     printf '\n%s» 6 marcheurs pour %s cœurs : chacun a sa part. ps -C %s%s\n' \
       "$gras" "$coeurs" "rightwalker,leftwalker" "$normal"
     printf '  (q : fin de la visite ; la suite quand ils auront tous fini) '
     touche rapports_suivants q_seul
+    # However the reports came in (one by one on a slow machine), the stop
+    # that compares them starts at the top of the pane, with them alone.
+    if ((au_terminal)); then
+      titre walkers
+      printf '%s' "$rapports_vus"
+    fi
   else
     while rapports_suivants; do :; done
   fi
