@@ -124,11 +124,14 @@ bool ecrire_dans(const char *chemin, const char *texte)
     return fait;
 }
 
-// A user namespace where the program is still who it was (so that nothing
-// it prints or reads of itself changes), holding a network namespace with
-// no interface up.
+// A network namespace with no interface up. Root makes it directly (and
+// must, in a chroot, where the kernel refuses user namespaces); anyone else
+// in a user namespace where the program is still who it was, so that
+// nothing it prints or reads of itself changes.
 bool isoler_du_reseau()
 {
+    if (unshare(CLONE_NEWNET) == 0)
+        return true;
     uid_t uid = geteuid();
     gid_t gid = getegid();
     if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
@@ -182,10 +185,20 @@ bool filtrer_sockets()
 
 } // namespace
 
+namespace {
+bool reseau_isole = false; // by preparer_le_confinement, in this child
+}
+
+void preparer_le_confinement()
+{
+    if (geteuid() == 0)
+        reseau_isole = isoler_du_reseau();
+}
+
 Promesses confiner(const Confinement &c, const char *terminal)
 {
     Promesses tenues;
-    tenues.reseau = isoler_du_reseau();
+    tenues.reseau = reseau_isole || isoler_du_reseau();
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return tenues;
     tenues.reseau = filtrer_sockets() && tenues.reseau;

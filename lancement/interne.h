@@ -70,5 +70,8 @@ bool enfant_vivant(pid_t parent);
 // kernel allows it; terminal, the path of the terminal it was given (or ""),
 // stays open to it. Says which promises it could keep.
 Promesses confiner(const Confinement &confinement, const char *terminal);
+// Before the change of user: what only root may do of the confinement (a
+// network namespace without a user namespace, the one way in a chroot).
+void preparer_le_confinement();
 
 } // namespace lancement

@@ -452,6 +452,8 @@ void Processus::devenir_le_programme(const Lancement &l, const Depart &d)
             waitpid(saute, nullptr, 0);
     }
     int message[2] = {0, 0};
+    if (l.confinement)
+        preparer_le_confinement();
     if (l.restreint && !restreindre(d.qui, d.processus))
         message[0] = restriction;
     else if (l.fork_impossible && !interdire_fork())
