@@ -8,6 +8,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -53,8 +54,14 @@ std::string pluriel(std::size_t n, const std::string &mot)
     return std::to_string(n) + " " + mot + (n > 1 ? "s" : "");
 }
 
-std::string champ_csv(const std::string &texte)
+// A cell a spreadsheet reads back as it was written. One that would open as a
+// formula (a folder named « =HYPERLINK(…) » is a student's to choose) starts
+// with an apostrophe, which spreadsheets read as « text ».
+std::string champ_csv(const std::string &brut)
 {
+    std::string texte = brut;
+    if (!texte.empty() && std::string_view("=+-@\t\r").find(texte[0]) != std::string_view::npos)
+        texte.insert(0, 1, '\'');
     if (texte.find_first_of(";\"\n") == std::string::npos)
         return texte;
     std::string champ = "\"";

@@ -70,7 +70,8 @@ TEST(Classe, ChecksEveryCopyOfAFolderAsARunAloneDoesAndWritesTheGradebook)
     Dossier rendus;
     fs::copy_file(source / "exercices/sans-zombie/solution.cpp", rendus.chemin / "bon.cpp");
     fs::copy_file(source / "process_creation/keyhold1.cpp", rendus.chemin / "zombie.cpp");
-    std::ofstream(rendus.chemin / "casse.c") << "int main(void) { return 0 }\n";
+    // Its name would open as a formula in a spreadsheet.
+    std::ofstream(rendus.chemin / "=casse.c") << "int main(void) { return 0 }\n";
     fs::path csv = rendus.chemin / "notes.csv";
 
     auto r = lancer(CHEMIN_VERIFIER, {"sans-zombie", rendus.chemin, "--csv", csv});
@@ -92,9 +93,9 @@ TEST(Classe, ChecksEveryCopyOfAFolderAsARunAloneDoesAndWritesTheGradebook)
     ASSERT_EQ(rangs.size(), 4u) << lire(csv);
     EXPECT_EQ(rangs[0], "\xEF\xBB\xBF" "fichier;critères tenus;critères;premier critère échoué");
     std::smatch bon;
-    ASSERT_TRUE(std::regex_match(rangs[1], bon, std::regex("bon\\.cpp;(\\d+);\\1;"))) << rangs[1];
+    ASSERT_TRUE(std::regex_match(rangs[2], bon, std::regex("bon\\.cpp;(\\d+);\\1;"))) << rangs[2];
     std::string total = bon[1];
-    EXPECT_EQ(rangs[2], "casse.c;0;" + total + ";la source ne compile pas");
+    EXPECT_EQ(rangs[1], "'=casse.c;0;" + total + ";la source ne compile pas");
     EXPECT_TRUE(rangs[3].starts_with("zombie.cpp;" + std::to_string(tenus) + ";" + total + ";" +
                                      premier[1].str()))
         << rangs[3] << "\nalone:\n" << seul.sortie;

@@ -86,21 +86,26 @@ fi
 [[ $(readlink "/proc/$pid/exe") == "$dossier/usr/bin/cupcounter" ]]
 # Without root, in the home folder, as processus-en-direct(7) says: the
 # package unpacked, the PATH line, then a student's first steps and the
-# overview page found by man from PATH alone.
-maison="$dossier/maison"
-mkdir -p "$maison"
-(
-  export HOME="$maison"
-  dpkg-deb -x "$deb" ~/processus-en-direct
+# overview page found by man from PATH alone. Run by root, this is done as
+# nobody, in a home of nobody's own, so that no right of root's helps it.
+maison=$(mktemp -d)
+cp "$deb" "$maison/"
+en_utilisateur=()
+if ((EUID == 0)); then
+  chown -R 65534:65534 "$maison"
+  en_utilisateur=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+fi
+"${en_utilisateur[@]}" env -i HOME="$maison" PATH=/usr/bin:/bin LANG=C.UTF-8 bash -euo pipefail -c '
+  dpkg-deb -x ~/processus-en-direct_*.deb ~/processus-en-direct
   export PATH="$HOME/processus-en-direct/usr/bin:$PATH"
   cd "$HOME"
   cp ~/processus-en-direct/usr/share/processus-en-direct/exercices/sans-zombie/keyhold1.cpp .
   verifier --construire keyhold1.cpp >/dev/null
-  [[ -x ./keyhold1 ]]
+  [[ -x ./keyhold1 && $(stat -c %u keyhold1) == $(id -u) ]]
   if command -v man >/dev/null; then
     [[ $(man -w processus-en-direct) == "$HOME"/processus-en-direct/* ]]
-  fi
-) || { echo "the home-folder install does not work"; exit 1; }
+  fi' || { rm -rf "$maison"; echo "the home-folder install does not work"; exit 1; }
+rm -rf "$maison"
 
 n=$(wc -w <<<"$programmes")
 echo "package check: $n programs, $n manual pages and the overview, home-folder install, ${#fichiers[@]} files of the exercises, handover becomes cupcounter (pid $pid)"
