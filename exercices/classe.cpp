@@ -25,7 +25,6 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <regex>
 #include <thread>
 
 #include <sys/resource.h>
@@ -85,6 +84,7 @@ void borner_chaque_copie()
 struct EnCours {
     std::size_t eleve, exercice;
     fs::path tmp;
+    std::string dossier_copie; // the copy's folder, with its final « / »
     std::unique_ptr<Processus> verification;
     std::chrono::steady_clock::time_point limite;
 };
@@ -107,6 +107,7 @@ std::unique_ptr<EnCours> lancer_copie(const Classe &classe, std::size_t eleve,
     c->eleve = eleve;
     c->exercice = exercice;
     c->tmp = tmp;
+    c->dossier_copie = classe.eleves[eleve].copies[exercice]->parent_path().string() + "/";
     c->verification = std::make_unique<Processus>(
         // This very program, even if its file was replaced since (a rebuild,
         // an upgrade) while the class is being checked.
@@ -131,10 +132,11 @@ Note conclure(EnCours &c, bool coupee)
         c.verification->attendre(2s);
     } else {
         code = c.verification->attendre(0ms);
-        // The compiler names the copy where its verifier put it: by its name
-        // alone for the student.
-        static const std::regex ou_compile("/[^ \n]*/programme-[A-Za-z0-9]{6}/");
-        note.texte = std::regex_replace(c.verification->lire_tout(Canal::sortie, 1s), ou_compile, "");
+        // The compiler names the copy by its path in the teacher's folder: by
+        // its name alone for the student.
+        note.texte = c.verification->lire_tout(Canal::sortie, 1s);
+        for (std::size_t pos; (pos = note.texte.find(c.dossier_copie)) != std::string::npos;)
+            note.texte.erase(pos, c.dossier_copie.size());
     }
     c.verification.reset(); // ended and reaped here, whatever it was doing
     auto rapport = lire_rapport(c.tmp / "rapport");

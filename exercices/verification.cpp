@@ -49,22 +49,36 @@ fs::path dossier_echec(const fs::path &dossier_bin)
     return DOSSIER_ECHEC;
 }
 
-// One compiler command, its messages going straight to the student.
-bool compiler_une(std::vector<std::string> commande)
+// One compiler command, its messages passed on to the student with the
+// copy's path (verifier's temporary folder) given back as the student wrote it.
+bool compiler_une(std::vector<std::string> commande, const fs::path &copie = {},
+                  const fs::path &source = {})
 {
     std::string programme = commande.front();
     commande.erase(commande.begin());
+    if (isatty(STDERR_FILENO))
+        commande.push_back("-fdiagnostics-color=always"); // as on the student's own terminal
     lancement::Resultat r;
     try {
         r = lancement::executer({.programme = programme, .arguments = commande,
-                                 .entree = lancement::Flux::nul, .sortie = lancement::Flux::herite,
-                                 .erreur = lancement::Flux::herite, .restreint = true},
+                                 .entree = lancement::Flux::nul, .restreint = true},
                                 120s);
     } catch (const lancement::Inexecutable &e) {
         // Not the student's fault: said as a missing tool, with its package.
         throw std::runtime_error(std::string(e.what()) + "\n" +
                                  lancement::installer_le_compilateur());
     }
+    for (std::string *flot : {&r.sortie, &r.erreur}) {
+        if (copie.empty())
+            break;
+        for (std::size_t pos = 0; (pos = flot->find(copie.string(), pos)) != std::string::npos;
+             pos += source.string().size())
+            flot->replace(pos, copie.string().size(), source.string());
+    }
+    std::fflush(stdout);
+    std::fputs(r.sortie.c_str(), stdout);
+    std::fflush(stdout);
+    std::fputs(r.erreur.c_str(), stderr);
     if (!r.code)
         std::printf("La compilation a duré plus de 120 s\u00a0: elle a été arrêtée.\n");
     return r.code == 0;
@@ -210,7 +224,12 @@ std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier
     rapport.insert(rapport.end(), options.begin(), options.end());
     eleve.insert(eleve.end(), options.begin(), options.end());
     std::printf("Compilation de %s\n", source.filename().c_str());
-    if (!compiler_une(rapport) || !compiler_une(eleve))
+    // The student's file as they would name it from here: relative below the
+    // current folder, whole elsewhere.
+    fs::path nom = source.lexically_proximate(fs::current_path());
+    if (nom.empty() || *nom.begin() == "..")
+        nom = source;
+    if (!compiler_une(rapport) || !compiler_une(eleve, copie, nom))
         return std::nullopt;
     return programme;
 }
@@ -218,6 +237,17 @@ std::optional<fs::path> compiler(const fs::path &source, const fs::path &dossier
 bool est_une_source(const fs::path &fichier)
 {
     return langage(fichier) != Langage::aucun;
+}
+
+std::vector<fs::path> sources_de(const fs::path &programme)
+{
+    std::vector<fs::path> sources;
+    std::error_code erreur;
+    for (const auto &f : fs::directory_iterator(programme.parent_path(), erreur)) {
+        if (f.path().stem() == programme.filename() && est_une_source(f.path()))
+            sources.push_back(f.path());
+    }
+    return sources;
 }
 
 Langage langage(const fs::path &fichier)

@@ -63,6 +63,9 @@ std::optional<Rapport> lire_rapport(const std::filesystem::path &fichier);
 enum class Langage { aucun, c, cpp };
 Langage langage(const std::filesystem::path &fichier);
 bool est_une_source(const std::filesystem::path &fichier);
+// The sources beside a built program that it may have been built from: the
+// same name with a source's extension (keyhold1.cpp beside keyhold1).
+std::vector<std::filesystem::path> sources_de(const std::filesystem::path &programme);
 
 // Compiles a student's source into ici the way the suite compiles its
 // programs, with the failure report, as the unprivileged user when run as

@@ -323,6 +323,23 @@ int main(int argc, char *argv[])
         return erreur_d_utilisation("«" + insecable + args[1] + insecable +
                                     "» n'est ni exécutable ni une source .c ou .cpp.");
     const auto &reglages = demande.reglages;
+    // A program built from a source beside it, which changed since: said
+    // before the verdict, which is the old program's.
+    if (!est_une_source(programme)) {
+        for (const fs::path &source : sources_de(programme)) {
+            if (fs::last_write_time(source, erreur) > fs::last_write_time(programme, erreur))
+                std::fputs(plier("", "Attention" + insecable + ": «" + insecable +
+                                         source.filename().string() + insecable +
+                                         "» a changé depuis que «" + insecable +
+                                         programme.filename().string() + insecable +
+                                         "» a été construit" + insecable + ": c'est l'ancien programme qui "
+                                         "est vérifié. Reconstruisez-le (verifier "
+                                         "--construire " + source.filename().string() +
+                                         "), ou vérifiez la source elle-même.", 0)
+                               .c_str(),
+                           stdout);
+        }
+    }
     // Said, and the check goes on: a student checks their own program.
     if (std::string risques = lancement::risques_du_confinement(); !risques.empty())
         std::fputs(plier("", "Confinement incomplet sur ce noyau" + insecable +

@@ -173,6 +173,33 @@ TEST(Verifier, SaysWhatItIsAskedWrongOrLacks)
     }
 }
 
+// What the student reads names their own files: the compiler's messages, and
+// a built program older than its source beside it.
+TEST(Verifier, NamesTheStudentsOwnFilesAndAProgramOlderThanItsSource)
+{
+    const fs::path dossier = fs::temp_directory_path() / ("sources-" + std::to_string(getpid()));
+    fs::create_directories(dossier);
+    std::ofstream(dossier / "casse.cpp") << "int main(void) { return 0 }\n";
+    auto casse = verifier({"sans-zombie", (dossier / "casse.cpp").string()});
+    EXPECT_EQ(casse.code, 1);
+    EXPECT_NE(casse.erreur.find((dossier / "casse.cpp").string() + ":1:"), std::string::npos)
+        << casse.erreur;
+    EXPECT_EQ(casse.erreur.find("programme-"), std::string::npos) << casse.erreur;
+
+    fs::copy_file(CHEMIN_KEYHOLD1, dossier / "keyhold1");
+    std::ofstream(dossier / "keyhold1.cpp") << "// fixed since\n";
+    const std::string attention = "Attention\u00a0: «\u00a0keyhold1.cpp\u00a0» a changé";
+    fs::last_write_time(dossier / "keyhold1.cpp",
+                        fs::last_write_time(dossier / "keyhold1") + std::chrono::seconds(5));
+    auto ancien = verifier({"sans-zombie", (dossier / "keyhold1").string()});
+    EXPECT_TRUE(ancien.sortie.starts_with(attention)) << ancien.sortie;
+    fs::last_write_time(dossier / "keyhold1.cpp",
+                        fs::last_write_time(dossier / "keyhold1") - std::chrono::seconds(5));
+    auto a_jour = verifier({"sans-zombie", (dossier / "keyhold1").string()});
+    EXPECT_EQ(a_jour.sortie.find("Attention"), std::string::npos) << a_jour.sortie;
+    fs::remove_all(dossier);
+}
+
 // A student's program that leaves processes behind it, one of them in a
 // session of its own, all waiting forever.
 TEST(Verifier, InterruptedOrKilledItLeavesNoProcessAndNoFolder)
