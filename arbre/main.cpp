@@ -355,6 +355,10 @@ int main(int argc, char *argv[])
         lancement::adopter_les_orphelins();
         // A --source is a student's program: it touches nothing of the user's.
         confiner_les_programmes();
+        // Where the programs are built and run: TMPDIR, unless it is noexec.
+        if (auto ailleurs = lancement::choisir_un_tmpdir_executable("arbre");
+            !ailleurs.empty() && !o.montrer)
+            throw Echec(ailleurs);
         bool interactif = !o.montrer && !o.corrige && o.reponse.empty() && isatty(0);
         std::random_device hasard;
         unsigned long long graine = o.graine.value_or(hasard() % 100000);

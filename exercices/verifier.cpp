@@ -290,6 +290,14 @@ int main(int argc, char *argv[])
     case Demande::verifier:
         break;
     }
+    // Where its programs are built and run: TMPDIR, unless it is noexec.
+    if (auto ailleurs = lancement::choisir_un_tmpdir_executable("verifier"); !ailleurs.empty()) {
+        auto fin = ailleurs.find('\n');
+        std::fputs(plier("", "verifier" + insecable + ": " + ailleurs.substr(0, fin), 11).c_str(),
+                   stderr);
+        std::fputs(ailleurs.substr(fin + 1).c_str(), stderr);
+        return 2;
+    }
 
     std::error_code erreur;
     auto &classe = demande.classe;

@@ -188,6 +188,15 @@ void adopter_les_orphelins();
 // programs it starts this way and their orphans.
 void ramasser_tous_les_enfants();
 
+// Makes TMPDIR, for this process and all it starts, a folder where programs
+// may be started: the one it names (or /tmp) unless its file system is
+// mounted noexec, as hardened lab machines do; then the first of /var/tmp
+// and /dev/shm (and for anyone but root, whose programs run as nobody,
+// XDG_RUNTIME_DIR and ~/.cache) where they may. Returns "", or where there is
+// none, what to do, in French: a sentence, then the command line to type
+// to run commande elsewhere.
+std::string choisir_un_tmpdir_executable(const std::string &commande);
+
 // From now on, every program this process starts is restreint, whatever
 // its Lancement says (for a caller that only ever runs untrusted programs).
 void toujours_restreindre();

@@ -2,6 +2,7 @@
 // its processes, CPU time and file sizes; and a program whose forks fail.
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 
@@ -9,6 +10,7 @@
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +127,43 @@ bool echec_fork_possible()
         reponse = sonde > 0 && WIFEXITED(statut) && WEXITSTATUS(statut) == 0;
     }
     return *reponse;
+}
+
+std::string choisir_un_tmpdir_executable(const std::string &commande)
+{
+    auto convient = [](const std::string &dossier) {
+        struct statvfs v;
+        return !dossier.empty() && access(dossier.c_str(), W_OK | X_OK) == 0 &&
+               statvfs(dossier.c_str(), &v) == 0 && !(v.f_flag & ST_NOEXEC);
+    };
+    std::error_code erreur;
+    std::string actuel = fs::temp_directory_path(erreur).string();
+    if (erreur)
+        actuel = "/tmp";
+    if (convient(actuel))
+        return "";
+    std::vector<std::string> ailleurs = {"/var/tmp", "/dev/shm"};
+    if (geteuid() != 0) {
+        if (const char *d = std::getenv("XDG_RUNTIME_DIR"))
+            ailleurs.emplace_back(d);
+        if (const char *maison = std::getenv("HOME"); maison && *maison) {
+            fs::create_directories(fs::path(maison) / ".cache", erreur);
+            ailleurs.push_back(maison + std::string("/.cache"));
+        }
+    }
+    std::string essayes;
+    for (const auto &d : ailleurs) {
+        if (convient(d)) {
+            setenv("TMPDIR", d.c_str(), 1);
+            return "";
+        }
+        essayes += ", " + d;
+    }
+    const std::string nbsp = "\u00a0";
+    return "aucun dossier où lancer un programme" + nbsp + ": «" + nbsp + actuel + nbsp +
+           "» ne le permet pas (monté noexec), ni" + essayes.substr(1) +
+           ". Donnez-en un par TMPDIR, par exemple" + nbsp + ":\n    mkdir -p ~/tmp && "
+           "TMPDIR=~/tmp " + commande + " …\n";
 }
 
 } // namespace lancement

@@ -200,6 +200,34 @@ TEST(Verifier, NamesTheStudentsOwnFilesAndAProgramOlderThanItsSource)
     fs::remove_all(dossier);
 }
 
+// A lab machine whose /tmp is mounted noexec: verifier runs its programs
+// elsewhere, and says what to do where nowhere will do. Tried as root, in a
+// mount namespace of the test's own.
+TEST(Verifier, OnANoexecTmpItRunsThemElsewhereOrSaysWhatToDo)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a noexec /tmp needs root";
+    auto sur = [](const std::string &montes) {
+        return executer({.programme = "unshare",
+                         .arguments = {"--mount", "--propagation", "private", "sh", "-c",
+                                       "for d in " + montes + "; do mount -t tmpfs -o noexec "
+                                       "none $d || exit 99; done; exec \"$0\" \"$@\"",
+                                       CHEMIN_VERIFIER, "sans-zombie",
+                                       DOSSIER_EXERCICES "/sans-zombie/solution.cpp"},
+                         .environnement = {{"TMPDIR", std::nullopt}}},
+                        60s);
+    };
+    auto ailleurs = sur("/tmp");
+    EXPECT_EQ(ailleurs.code, 0) << ailleurs.sortie << ailleurs.erreur;
+    EXPECT_NE(ailleurs.sortie.find("Bilan\u00a0: 6 critères tenus sur 6."), std::string::npos)
+        << ailleurs.sortie;
+    auto nulle_part = sur("/tmp /var/tmp /dev/shm");
+    EXPECT_EQ(nulle_part.code, 2) << nulle_part.sortie << nulle_part.erreur;
+    EXPECT_NE(nulle_part.erreur.find("\n    mkdir -p ~/tmp && TMPDIR=~/tmp verifier …\n"),
+              std::string::npos)
+        << nulle_part.erreur;
+}
+
 // A student's program that leaves processes behind it, one of them in a
 // session of its own, all waiting forever.
 TEST(Verifier, InterruptedOrKilledItLeavesNoProcessAndNoFolder)
