@@ -270,6 +270,25 @@ TEST(Tour, ClosingTheTerminalAtAStopLeavesNothing)
     std::filesystem::remove_all(dossier);
 }
 
+// The tour turns the terminal's echo off while it shows a step; hung up
+// (its terminal's window closed, or kill -HUP from another shell) it gives
+// the terminal back as it found it.
+TEST(Tour, HungUpItGivesTheTerminalItsEchoBack)
+{
+    Processus p({.programme = "sh",
+                 .arguments = {"-c", "stty echo; exec 3<&0; \"$1\" cupcounter <&3 >/dev/null 2>&1 & "
+                                     "v=$!; sleep 1; stty -a | grep -o -e ' -\\{0,1\\}echo ' | "
+                                     "head -n 1; kill -HUP $v; wait $v; stty -a | "
+                                     "grep -o -e ' -\\{0,1\\}echo '; echo fin",
+                               "sh", CHEMIN_TOUR},
+                 .entree = Flux::terminal, .sortie = Flux::terminal, .erreur = Flux::terminal,
+                 .environnement = {{"TOUR_BIN", DOSSIER_BIN}},
+                 .ramasser_orphelins = true});
+    std::string ecran = attendre_motif(p, "fin\r?\n", 20s);
+    EXPECT_NE(ecran.find(" -echo \n echo \nfin"), std::string::npos) << ecran;
+    EXPECT_TRUE(p.attendre(10s));
+}
+
 TEST(Tour, ListsAndChoosesItsSections)
 {
     auto liste = executer(visite({"--list"}));
