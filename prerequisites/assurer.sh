@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by ./tour, ./run-tests, ./make-package and .ci/run: makes sure the
 # Debian packages of the purposes named are installed, from the one list
 # beside this file.
@@ -91,8 +92,10 @@ assurer_prerequis() {
   local manquants
   manquants=$(prerequis_manquants "$@") || return 2
   [[ -z $manquants ]] && return 0
-  manquants=$(echo $manquants) # one line, blank-separated
-  local installer="apt-get install -y -q --no-install-recommends $manquants"
+  manquants=$(xargs <<<"$manquants") # one line, blank-separated
+  local paquets
+  read -ra paquets <<<"$manquants"
+  local installer=(apt-get install -y -q --no-install-recommends "${paquets[@]}")
   local il_manque="Il manque les paquets Debian : $manquants."
   echo "$il_manque" | fold -s -w 80 | sed "s/ *$//" >&2
   local sudo=() prerequis_pourquoi
@@ -104,7 +107,7 @@ assurer_prerequis() {
         echo "de passe de root) :"
         # Folded with backslashes, which the shell started by su joins again:
         # it still pastes whole.
-        echo "su -c 'apt-get update && ${installer/ -q / }'" | fold -s -w 72 |
+        echo "su -c 'apt-get update && apt-get install -y --no-install-recommends $manquants'" | fold -s -w 72 |
           sed 's/^/  /; $!s/ *$/ \\/'
         echo "Puis relancez :"
         echo "  $prerequis_relance"
@@ -117,7 +120,7 @@ assurer_prerequis() {
   local journal
   journal=$(mktemp)
   if ! { "${sudo[@]}" apt-get update -q &&
-         "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive $installer; } \
+         "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive "${installer[@]}"; } \
       </dev/null >"$journal" 2>&1; then
     cat "$journal" >&2
     rm -f "$journal"

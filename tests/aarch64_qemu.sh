@@ -15,6 +15,7 @@ lancer() { "${qemu[@]}" "$bin/$1" "${@:2}"; }
 
 echec=0
 attendre() { # nom obtenu attendu
+  # shellcheck disable=SC2053 # $3 is a pattern, on purpose
   if [[ $2 == $3 ]]; then echo "aarch64 $1: ok"; else
     echo "aarch64 $1: got $(printf %q "$2"), expected the pattern $(printf %q "$3")"; echec=1; fi
 }

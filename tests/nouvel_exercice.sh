@@ -15,9 +15,10 @@ echec() { echo "$*" >&2; exit 1; }
 
 liste=$(grep -E '^[a-z]' "$source/exercices/liste")
 noms=$("$verifier" --list | grep -oE '^[a-z][a-z0-9-]*')
-[[ $noms == "$liste" ]] || echec "verifier --list: $(echo $noms); the list: $(echo $liste)"
+[[ $noms == "$liste" ]] || echec "verifier --list: ${noms//$'\n'/ }; the list: ${liste//$'\n'/ }"
+# shellcheck disable=SC2016 # the README's backquotes, not a command
 tableau=$(sed -n 's/^| `\([a-z0-9-]*\)` |.*/\1/p' "$source/README.md")
-[[ $tableau == "$liste" ]] || echec "README's table: $(echo $tableau); the list: $(echo $liste)"
+[[ $tableau == "$liste" ]] || echec "README's table: ${tableau//$'\n'/ }; the list: ${liste//$'\n'/ }"
 
 a=$tmp/arbre neuf=$tmp/arbre/exercices/essai-neuf
 mkdir -p "$a/exercices" "$a/process_creation" "$neuf"

@@ -143,7 +143,7 @@ etape "mmdebstrap --variant=minbase $suite" \
   mmdebstrap --variant=minbase --mode=root "${options_apt[@]}" "$suite" "$racine" "${sources[@]}"
 cp /etc/resolv.conf "$racine/etc/resolv.conf"
 paquets_au_depart=$(chroot "$racine" dpkg-query -W | wc -l)
-echo "  $(. "$racine/etc/os-release" && echo "$PRETTY_NAME"), $paquets_au_depart packages"
+echo "  $(sed -n 's/^PRETTY_NAME="\{0,1\}\([^"]*\)"\{0,1\}$/\1/p' "$racine/etc/os-release"), $paquets_au_depart packages"
 etape "clean clone of the repository" git clone --quiet "$depot" "$racine/root/suite"
 
 # One command inside the root, in the clone, with nobody at the keyboard:
@@ -151,6 +151,7 @@ etape "clean clone of the repository" git clone --quiet "$depot" "$racine/root/s
 dans_la_racine() {
   local qui=root
   [[ $1 == --eleve ]] && { qui=eleve; shift; }
+  # shellcheck disable=SC2016 # expanded by the bash inside the namespaces
   unshare --mount --pid --fork --kill-child --propagation private -- bash -c '
     set -e
     racine=$1 qui=$2; shift 2
@@ -190,6 +191,7 @@ etape "./make-package" dans_la_racine './make-package'
 etape "apt-get install ./build-package/paquet/*.deb" \
   dans_la_racine 'apt-get install -y -q ./build-package/paquet/*.deb'
 etape "man handover (installed page)" dans_la_racine 'man handover | grep -q cupcounter'
+# shellcheck disable=SC2016 # expanded in the root
 etape "handover from /usr/bin becomes cupcounter" dans_la_racine '
   cd /tmp
   [[ $(command -v handover) == /usr/bin/handover ]]
