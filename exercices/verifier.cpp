@@ -226,19 +226,19 @@ std::string lire_la_ligne(int argc, char *argv[], Demande &demande)
         case 'h': demande.quoi = Demande::aide; return "";
         case version: demande.quoi = Demande::version; return "";
         case 'j':
-            if (auto n = entier(optarg, 1, 64))
+            if (auto n = entier(valeur.c_str(), 1, 64))
                 c.paralleles = static_cast<unsigned>(*n);
             else
                 return "-j veut un nombre de 1 à 64, pas «" + insecable + valeur + insecable + "».";
             break;
         case graine:
-            if (auto n = entier(optarg, 0, std::numeric_limits<long>::max()))
+            if (auto n = entier(valeur.c_str(), 0, std::numeric_limits<long>::max()))
                 r.graine = static_cast<unsigned long long>(*n);
             else
                 return "--graine veut un nombre, pas «" + insecable + valeur + insecable + "».";
             break;
         case niveau:
-            if (auto n = entier(optarg, arbre::niveau_min, arbre::niveau_max))
+            if (auto n = entier(valeur.c_str(), arbre::niveau_min, arbre::niveau_max))
                 r.niveau = static_cast<int>(*n);
             else
                 return "--niveau veut un nombre de " + std::to_string(arbre::niveau_min) + " à " +

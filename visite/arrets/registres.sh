@@ -3,6 +3,25 @@
 # unoptimised.
 resume[registres]="une boucle qui ne vit que dans les registres"
 
+# Runs program $1, its output into $2, and meanwhile shows on the terminal,
+# in place, the processor time the kernel counts for it (/proc/PID/stat,
+# user time): seconds of waiting, but never a frozen screen.
+calculer_en_direct() {
+  local pid champs hz
+  hz=$(getconf CLK_TCK 2>/dev/null) || hz=100
+  "$1" >"$2" &
+  pid=$!
+  while ((au_terminal)); do
+    dormir 0.25
+    { read -r champs <"/proc/$pid/stat"; } 2>/dev/null || break
+    read -ra champs <<<"${champs##*) }"
+    [[ ${champs[0]} == Z ]] && break
+    printf '\r    … %s s de processeur' "$(centiemes $((champs[11] * 100 / hz)))"
+  done
+  wait "$pid"
+  ((au_terminal)) && printf '\r\033[K'
+}
+
 etape_registres() {
   dire "1 500 000 000 tours de boucle : 3 × suite + 3, divisé par 3. Compilée avec"
   dire "optimisation, la boucle garde toutes ses valeurs dans les registres. La même"
@@ -14,7 +33,7 @@ etape_registres() {
   commande "time registres"
   local avant apres duree duree_O0=
   cpu_des_fils avant
-  registres >registres.txt
+  calculer_en_direct registres registres.txt
   cpu_des_fils apres
   duree=$((apres - avant))
   indenter <registres.txt
@@ -22,7 +41,7 @@ etape_registres() {
   if ((avec_O0)); then
     commande "time registres_O0"
     cpu_des_fils avant
-    registres_O0 >registres.txt
+    calculer_en_direct registres_O0 registres.txt
     cpu_des_fils apres
     duree_O0=$((apres - avant))
     indenter <registres.txt
