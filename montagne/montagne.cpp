@@ -400,14 +400,22 @@ struct Trace {
 const Trace traces[] = {{HASARD, '*', "\033[31m"}, {2, '+', "\033[33m"}, {0, '=', "\033[32m"}};
 const char *const BLEU = "\033[36m", *const SANS_COULEUR = "\033[0m";
 
+// The lines a plot takes beside its grid: Go/s above, the axis, the sizes,
+// the caches' marks and the legend below.
+constexpr int LIGNES_AUTOUR = 5;
+
 // 79 columns: Go/s against the block size, both on logarithmic scales, with
-// the cache sizes the system announces dotted.
-void tracer_terminal(const Mesures &m, const std::vector<Cache> &caches, bool couleur)
+// the cache sizes the system announces dotted. hauteur: the lines it may
+// take in all (a projector's pane), or 0 for about 25.
+void tracer_terminal(const Mesures &m, const std::vector<Cache> &caches, bool couleur,
+                     int hauteur)
 {
     constexpr int MARGE = 7, L = 72;
     int bas, haut;
     decades(m, bas, haut);
-    int par_decade = std::clamp(20 / (haut - bas), 3, 6), H = (haut - bas) * par_decade + 1;
+    int par_decade = hauteur ? std::max(1, (hauteur - LIGNES_AUTOUR - 1) / (haut - bas))
+                             : std::clamp(20 / (haut - bas), 3, 6);
+    int H = (haut - bas) * par_decade + 1;
     std::vector<std::string> grille(H, std::string(L, ' '));
     std::vector<std::vector<const char *>> teinte(H, std::vector<const char *>(L, nullptr));
     auto colonne = [&](uint64_t t) {
@@ -594,9 +602,11 @@ struct Options {
     uint64_t max = 0; // 0: chosen from the caches
     double duree = 0.010;
     std::string svg = "montagne.svg";
+    int hauteur = 0; // the plot's lines; 0: its own choice
 };
 
-const char *const USAGE = "usage~: montagne [--max TAILLE] [--duree MS] [--svg FICHIER]\n";
+const char *const USAGE =
+    "usage~: montagne [--max TAILLE] [--duree MS] [--svg FICHIER] [--hauteur LIGNES]\n";
 
 [[noreturn]] void erreur_usage(const std::string &message)
 {
@@ -622,10 +632,11 @@ uint64_t lire_taille(const std::string &texte)
 
 Options lire_options(int argc, char *argv[])
 {
-    enum { MAX = 256, DUREE, SVG, VERSION };
+    enum { MAX = 256, DUREE, SVG, HAUTEUR, VERSION };
     static const option longues[] = {{"max", required_argument, nullptr, MAX},
                                      {"duree", required_argument, nullptr, DUREE},
                                      {"svg", required_argument, nullptr, SVG},
+                                     {"hauteur", required_argument, nullptr, HAUTEUR},
                                      {"aide", no_argument, nullptr, 'h'},
                                      {"help", no_argument, nullptr, 'h'},
                                      {"version", no_argument, nullptr, VERSION},
@@ -640,6 +651,9 @@ Options lire_options(int argc, char *argv[])
                                  "  --duree MS     le temps donné à chaque mesure, de 1 à\n"
                                  "                 1000~ms (10 par défaut)\n"
                                  "  --svg FICHIER  où écrire l'image (montagne.svg par défaut)\n"
+                                 "  --hauteur LIGNES\n"
+                                 "                 les lignes que prend la courbe dans le\n"
+                                 "                 terminal, légende comprise, de 8 à 60\n"
                                  "  --version      la version de montagne\n")
                                   .c_str());
             std::exit(0);
@@ -661,6 +675,12 @@ Options lire_options(int argc, char *argv[])
                 erreur_usage("--duree " + cite + "~: il faut un nombre de millisecondes, de 1 "
                              "à 1000");
             o.duree = ms / 1000.0;
+        } else if (r == HAUTEUR) {
+            char *fin = nullptr;
+            long lignes = std::strtol(valeur.c_str(), &fin, 10);
+            if (valeur.empty() || *fin != '\0' || lignes < 8 || lignes > 60)
+                erreur_usage("--hauteur " + cite + "~: il faut un nombre de lignes, de 8 à 60");
+            o.hauteur = static_cast<int>(lignes);
         } else {
             if (valeur.empty())
                 erreur_usage("--svg~: il faut un nom de fichier");
@@ -752,7 +772,7 @@ int main(int argc, char *argv[])
     const char *sans_couleur = std::getenv("NO_COLOR");
     bool couleur = isatty(STDOUT_FILENO) && (sans_couleur == nullptr || *sans_couleur == '\0');
     std::printf("\n");
-    tracer_terminal(m, caches, couleur);
+    tracer_terminal(m, caches, couleur, options.hauteur);
     commenter(m, caches);
 
     std::ofstream fichier(options.svg);

@@ -69,7 +69,8 @@ TEST(Montagne, RefusesWhatItCannotMeasureWithStatus2BeforeMeasuringAnything)
     std::vector<std::vector<std::string>> mauvais = {
         {"--max"}, {"--max", "0"}, {"--max", "5K"}, {"--max", "12X"}, {"--max", "-4K"},
         {"--max", "65G"}, {"--max", "99999999999999999999K"}, {"--duree", "0"},
-        {"--duree", "1001"}, {"--duree", "5ms"}, {"--svg", ""}, {"--rapide"}, {"64K"}};
+        {"--duree", "1001"}, {"--duree", "5ms"}, {"--svg", ""}, {"--hauteur", "7"}, {"--hauteur", "61"},
+        {"--rapide"}, {"64K"}};
     long pages = sysconf(_SC_AVPHYS_PAGES), page = sysconf(_SC_PAGESIZE);
     if (pages * (page / 1024) < 64L * 1024 * 1024 * 2) // less than 128 GiB free
         mauvais.push_back({"--max", "64G"});            // more than half of it
@@ -130,6 +131,20 @@ TEST(Montagne, PrintsOneRowOfSevenFiguresPerBlockSizeWithinEightyColumns)
     for (const char *attendu : {"Go/s\n", "À regarder" "\u00a0:\n", "Le plus rapide" "\u00a0: ",
                                 "Le plus lent" "\u00a0: ", "navigateur" "\u00a0: "})
         EXPECT_NE(r.sortie.find(attendu), std::string::npos) << attendu;
+
+    // On a projector's pane: the plot, legend and all, within the lines given.
+    for (int hauteur : {8, 16}) {
+        auto court = montagne({"--max", "24K", "--duree", "1", "--hauteur", std::to_string(hauteur),
+                               "--svg", (d.chemin / "m.svg").string()});
+        auto l = lignes(court.sortie);
+        auto debut = std::find(l.begin(), l.end(), " Go/s");
+        auto fin = std::find_if(debut, l.end(), [](const std::string &x) {
+            return x.ends_with("taille d'un cache annoncé");
+        });
+        ASSERT_TRUE(debut != l.end() && fin != l.end()) << court.sortie;
+        EXPECT_LE(fin - debut + 1, hauteur) << court.sortie;
+        EXPECT_GE(fin - debut + 1, hauteur - 4) << court.sortie;
+    }
 }
 
 TEST(Montagne, ColoursItsPlotOnATerminalUnlessNoColorIsSet)
