@@ -237,7 +237,9 @@ std::optional<Prediction> lire_prediction(const std::string &texte, std::string 
     int numero = 0;
     for (std::string ligne; std::getline(lignes, ligne);) {
         numero++;
-        ligne = ligne.substr(0, std::min(ligne.find('#'), ligne.find("//")));
+        if (auto commentaire = std::min(ligne.find('#'), ligne.find("//"));
+            commentaire != std::string::npos)
+            ligne.erase(commentaire);
         std::istringstream mots(ligne);
         std::string cle, valeur, reste;
         mots >> cle >> valeur >> reste;

@@ -61,7 +61,8 @@ std::string montrer(std::string_view octets)
         std::size_t coupe = 300;
         while (coupe > 0 && (static_cast<unsigned char>(vu[coupe]) & 0xC0) == 0x80)
             coupe--; // not inside a character
-        vu = vu.substr(0, coupe) + "…";
+        vu.resize(coupe);
+        vu += "…";
     }
     return vu;
 }

@@ -28,7 +28,6 @@ const char *const programmes_de_la_suite[] = {
     "rightwalker", "leftwalker", "registres", "linefit", "stopclock"};
 
 using texte::colonnes;
-using texte::octets_pour;
 
 // Gives a file or folder to the unprivileged user, when there is one.
 void confier(const fs::path &chemin)
@@ -378,8 +377,7 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
             std::string ligne = "  …      " + critere.enonce;
             std::string suite = insecable + ": " + ou;
             std::size_t place = largeur - 1 - colonnes(suite);
-            if (colonnes(ligne) > place)
-                ligne = ligne.substr(0, octets_pour(ligne, place - 1)) + "…";
+            ligne = texte::couper(ligne, place);
             ecrire("\r" + ligne + suite + "\033[K");
             progression_affichee = true;
         };

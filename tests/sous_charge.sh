@@ -9,7 +9,7 @@ set -euo pipefail
 n=${1:-30}
 build=${2:-$(dirname "${BASH_SOURCE[0]}")/../build}
 [[ $n =~ ^[1-9][0-9]*$ ]] || { echo "usage : tests/sous_charge.sh [N] [BUILD_DIR]" >&2; exit 2; }
-command -v stress-ng >/dev/null || { echo "stress-ng is missing: apt-get install stress-ng" >&2; exit 1; }
+command -v stress-ng >/dev/null || { echo "stress-ng is missing: its package is under load in prerequisites/debian" >&2; exit 1; }
 [[ -f $build/CTestTestfile.cmake ]] || { echo "no built suite in $build: run ./run-tests first" >&2; exit 1; }
 
 # Each run's log; the folder is kept when a run fails, for its details.
