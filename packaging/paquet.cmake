@@ -11,8 +11,9 @@ same pid, random walkers seeded by their pid, a register-bound loop, a
 cache-line query, a timing report; montagne, what a memory read costs; arbre,
 predict a tree of forks, then see the real one; verifier, which checks a
 student's program for an exercise by the kernel's own evidence, with the
-exercises' statements and printed handout. Messages are in French; each
-program has a manual page.")
+exercises' statements and printed handout; and visite-processus, a guided
+tour of them all to lecture with, the process tree live beside it. Messages
+are in French; each program has a manual page.")
 set(CPACK_PACKAGE_CONTACT "Processus en direct <equipe@processus-en-direct.invalid>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION education)

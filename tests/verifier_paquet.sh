@@ -47,6 +47,8 @@ done
 # verifier compiles a student's source with the failure report; each
 # exercise of the list has its folder: statement, handout, starting files.
 fichiers=(common/signaler_echec.h common/signaler_echec.cpp exercices/enonces.pdf)
+[[ -L $dossier/usr/bin/visite-processus && -f $dossier/usr/share/man/man1/visite-processus.1.gz ]] ||
+  { echo "missing: the tour, visite-processus, or its page"; manque=1; }
 [[ -f $dossier/usr/share/man/man7/processus-en-direct.7.gz ]] || { echo "missing page: processus-en-direct.7.gz"; manque=1; }
 for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
   fichiers+=("exercices/$e/enonce.md" "exercices/$e/enonce.pdf")
@@ -102,6 +104,10 @@ fi
   cp ~/processus-en-direct/usr/share/processus-en-direct/exercices/sans-zombie/keyhold1.cpp .
   verifier --construire keyhold1.cpp >/dev/null
   [[ -x ./keyhold1 && $(stat -c %u keyhold1) == $(id -u) ]]
+  # The tour, under its installed name, on the installed programs and sources.
+  [[ $(visite-processus --version) == "visite-processus "* ]]
+  visite-processus keyhold1 handover </dev/null >visite.txt 2>&1
+  grep -q "Fin de la visite." visite.txt && ! grep -q "introuvables" visite.txt
   if command -v man >/dev/null; then
     [[ $(man -w processus-en-direct) == "$HOME"/processus-en-direct/* ]]
   fi' || { rm -rf "$maison"; echo "the home-folder install does not work"; exit 1; }
