@@ -5,7 +5,7 @@
 resume[tube]="deux processus reliés par un tube, puis SIGPIPE"
 
 # The two ends' times of death, as timestamps, once seen (tube_suivre).
-tube_fin_lecteur= tube_fin_ecrivain=
+tube_fin_lecteur='' tube_fin_ecrivain=''
 
 # Notes when head, then cupcounter, has ended. Called at each round of the
 # class's wait ($1 = 1: says it on the line above the prompt), or in a loop.
@@ -34,19 +34,19 @@ etape_tube() {
   # The shell's pipeline, made by hand so that the tour can wait for each
   # process and have its code: head as a coprocess, cupcounter writing into
   # its input (bash closes the coprocess's descriptors in other children: a
-  # copy is handed over).
+  # copy is handed over). The tour holds no reading end: once head has gone,
+  # the pipe has no reader. Bash closes the coprocess's own descriptors when
+  # it ends.
   commande "cupcounter | head -n 3 >tete &"
   arbre_montre head
-  local vers_head fd
+  local vers_head
   coproc head -n 3 >tete
   tube_lecteur=$COPROC_PID
   exec {vers_head}>&"${COPROC[1]}"
-  tube_debut=$EPOCHREALTIME tube_fin_lecteur= tube_fin_ecrivain=
+  tube_debut=$EPOCHREALTIME tube_fin_lecteur='' tube_fin_ecrivain=''
   cupcounter >&"$vers_head" &
   tube_ecrivain=$!
   exec {vers_head}>&-
-  fd=${COPROC[1]}; exec {fd}>&-
-  fd=${COPROC[0]}; exec {fd}<&-
   local i e
   for ((i = 0; i < 300; i++)); do nom_de "$tube_ecrivain" e && [[ $e == cupcounter ]] && break; dormir 0.01; done
   dire "cupcounter (pid $tube_ecrivain) et head (pid $tube_lecteur), fils de la visite :"
