@@ -18,8 +18,9 @@ tube_suivre() {
     tube_fin_ecrivain=$EPOCHREALTIME change=1
   fi
   ((change && ${1:-0} && au_terminal)) || return 0
-  local l="    [+$(depuis "$tube_debut") s] head a fini ; cupcounter vit encore"
-  [[ -n $tube_fin_ecrivain ]] && l="    [+$(depuis "$tube_debut") s] head a fini, puis cupcounter"
+  local l="    head fini à +$(depuis "$tube_debut" "$tube_fin_lecteur") s"
+  if [[ -n $tube_fin_ecrivain ]]; then l+=", cupcounter à +$(depuis "$tube_debut" "$tube_fin_ecrivain") s"
+  else l+=" ; cupcounter vit encore"; fi
   printf '\r\033[A\033[K%s\n%s' "$l" "$invite"
 }
 tube_en_direct() { tube_suivre 1; }
