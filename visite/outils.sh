@@ -59,6 +59,10 @@ moment() {
   ((au_terminal)) && printf '\033[H\033[2J\033[3J'
 }
 
+# The live tree shows the suite's programs; these names too, for the stop
+# that calls this (no name: none).
+arbre_montre() { printf '%s\n' "$*" >"$tmp/.aussi"; }
+
 # Waits (at most $2 tenths of a second) for file $1 to hold pattern $3.
 attendre_texte() {
   local fichier=$1 dixiemes=$2 motif=$3 i
@@ -107,10 +111,21 @@ else
   }
 fi
 
-# Seconds since timestamp $1 ("seconds.microseconds"), with a decimal comma
-# and one digit after it.
+# What the letters of ps's STAT column mean, as the tree and ps show them
+# (S<Ll, T+): said once in the tour, at the first stop that calls this.
+legende_etats() {
+  ((${legende_dite:-0})) && return 0
+  legende_dite=1
+  dire "La colonne STAT : R prêt ou sur un cœur, S endormi (il attend), T suspendu,"
+  dire "Z zombie ; et après : < priorité haute, N basse, l plusieurs threads,"
+  dire "L pages verrouillées en mémoire, s chef de session, + au premier plan."
+}
+
+# Seconds since timestamp $1 ("seconds.microseconds"), up to now or to
+# timestamp $2, with a decimal comma and one digit after it.
 depuis() {
-  local a=${EPOCHREALTIME/[.,]/} b=${1/[.,]/} d
+  local a=${2:-$EPOCHREALTIME} b=${1/[.,]/} d
+  a=${a/[.,]/}
   d=$(((a - b) / 100000))
   printf '%d,%d' $((d / 10)) $((d % 10))
 }
@@ -144,3 +159,47 @@ centiemes() { printf '%d,%02d' $(($1 / 100)) $(($1 % 100)); }
 
 # $1 / $2, with one decimal and a decimal comma.
 rapport() { local d=$(($1 * 10 / $2)); printf '%d,%d' $((d / 10)) $((d % 10)); }
+
+# --- the code behind a stop ----------------------------------------------------
+# montrer_code FICHIER DEBUT FIN: the lines of FICHIER, a source of the suite
+# named from the source root (process_creation/keyhold1.cpp), from the first
+# one that matches the extended regex DEBUT to the first one after it that
+# matches FIN, headed by the file's name and lines, without their common
+# indentation nor their comments (written for the suite's developers, in
+# English): what the program does, for students to predict what comes. Read
+# from the repository the tour runs from, or from the sources the package
+# installs beside the programs (share/processus-en-direct). When the lines
+# cannot be found, says so in one line and returns 1.
+montrer_code() {
+  local fichier=$1 debut=$2 fin=$3 chemin= d
+  for d in "$racine" "$bin/../share/processus-en-direct"; do
+    [[ -f $d/$fichier ]] && { chemin=$d/$fichier; break; }
+  done
+  ligne_vide=0
+  if [[ -z $chemin ]] ||
+     ! debut=$debut fin=$fin awk -v nom="$fichier" -v nb=$'\u00a0' '
+      BEGIN { debut = ENVIRON["debut"]; fin = ENVIRON["fin"] }
+      !premiere && $0 ~ debut { premiere = NR }
+      premiere {
+        l = $0
+        if (NR > premiere && l ~ fin) derniere = NR
+        if (l ~ /^[ \t]*\/\//) { if (derniere) exit; next }
+        sub(/[ \t]+\/\/ .*$/, "", l)
+        lignes[++n] = l
+        if (l ~ /[^ \t]/) {
+          match(l, /^[ \t]*/)
+          if (marge == "" || RLENGTH < marge) marge = RLENGTH
+        }
+        if (derniere) exit
+      }
+      END {
+        if (!derniere) exit 1
+        printf "  %s, lignes %d à %d%s:\n", nom, premiere, derniere, nb
+        for (k = 1; k <= n; k++)
+          if (lignes[k] ~ /[^ \t]/) printf "    %s\n", substr(lignes[k], marge + 1)
+          else print ""
+      }' "$chemin"; then
+    printf '  (%s\u00a0: lignes introuvables)\n' "$fichier"
+    return 1
+  fi
+}
