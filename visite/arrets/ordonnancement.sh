@@ -1,0 +1,146 @@
+# shellcheck shell=bash
+# ordonnancement: more processes ready to run than cores, each getting its
+# share, measured from their CPU times as they run; then one of them at
+# nice 19 against the others at 0.
+resume[ordonnancement]="plus de processus prêts que de cœurs, chacun sa part"
+
+# The CPU time (user + system: fields 14 and 15 of /proc/PID/stat, in clock
+# ticks) and the nice value (field 19) of process $1, into variables $2 and
+# $3, with no subshell.
+temps_et_nice() {
+  local s
+  { read -r s <"/proc/$1/stat"; } 2>/dev/null || return 1
+  s=${s##*) } # the name may hold blanks: cut after the last ')'
+  read -r -a s <<<"$s"
+  printf -v "$2" '%d' $((s[11] + s[12]))
+  printf -v "$3" '%d' "${s[16]}"
+}
+
+# The first two CPUs this process may run on, as taskset writes them ("0,1"),
+# from the list in /proc/PID/status ("0-3,8-11").
+deux_coeurs() {
+  local ligne morceau debut fin pris=()
+  while IFS=$' \t' read -r ligne; do
+    [[ $ligne == Cpus_allowed_list:* ]] || continue
+    ligne=${ligne#*:}
+    IFS=, read -r -a ligne <<<"${ligne//[[:space:]]/}"
+    for morceau in "${ligne[@]}"; do
+      debut=${morceau%-*} fin=${morceau#*-}
+      while ((debut <= fin && ${#pris[@]} < 2)); do pris+=("$debut"); debut=$((debut + 1)); done
+    done
+  done <"/proc/$$/status"
+  (IFS=,; echo "${pris[*]}")
+}
+
+# Ticks $1 as seconds, with a decimal comma and two digits after it.
+tops_en_secondes() { centiemes $(($1 * 100 / tic_cpu)); }
+
+# Percentages $@ in French: "31 %, 33 % et 31 %".
+en_pourcents() {
+  local texte=$1 % i
+  for ((i = 2; i <= $#; i++)); do
+    if ((i == $#)); then texte+=" et ${!i} %"; else texte+=", ${!i} %"; fi
+  done
+  printf '%s' "$texte"
+}
+
+# Reads every loop's CPU time, waits $1 seconds, reads them again, and writes
+# the table, under sentence $2 (where @ stands for the time measured): each
+# one's CPU time at both ends, and the share of a core it got in between (CPU
+# time over elapsed time). The shares, in percent, are left in parts[], their
+# sum in part_totale.
+mesurer_parts() {
+  local -a avant=() apres=() nices=()
+  local i t0 t1 duree_us ticks _n
+  t0=${EPOCHREALTIME/[.,]/}
+  for i in "${!tourneurs[@]}"; do
+    temps_et_nice "${tourneurs[i]}" "avant[i]" _n || avant[i]=0
+  done
+  dormir "$1"
+  t1=${EPOCHREALTIME/[.,]/}
+  for i in "${!tourneurs[@]}"; do
+    temps_et_nice "${tourneurs[i]}" "apres[i]" "nices[i]" || { apres[i]=${avant[i]} nices[i]=?; }
+  done
+  duree_us=$((t1 - t0))
+  dire "${2/@/$(rapport $((duree_us / 1000)) 1000) s}"
+  printf '    %7s  %4s   %s   %s\n' pid nice "temps de processeur" "part d'un cœur"
+  parts=() part_totale=0
+  for i in "${!tourneurs[@]}"; do
+    ticks=$((apres[i] - avant[i]))
+    # ticks / tic_cpu seconds over duree_us microseconds, in percent, rounded.
+    parts[i]=$(((ticks * 100000000 + tic_cpu * duree_us / 2) / (tic_cpu * duree_us)))
+    part_totale=$((part_totale + parts[i]))
+    printf '    %7s  %4s   %6s s → %6s s%15d %%\n' "${tourneurs[i]}" "${nices[i]}" \
+      "$(tops_en_secondes "${avant[i]}")" "$(tops_en_secondes "${apres[i]}")" "${parts[i]}"
+  done
+  printf '    %-35s%15d %% sur %d %% (%s)\n' ensemble "$part_totale" $((coeurs * 100)) "$coeurs_mot"
+  ligne_vide=0
+}
+
+etape_ordonnancement() {
+  local n tous taskset_c= i
+  tic_cpu=$(getconf CLK_TCK 2>/dev/null) || tic_cpu=100
+  coeurs=$(nproc 2>/dev/null) || coeurs=1
+  tous=$coeurs
+  # A table row and a tree row for each loop: on a bigger machine, the loops
+  # are kept on two of its cores, so that both fit the screen.
+  if ((coeurs > 2)); then
+    taskset_c=$(deux_coeurs)
+    if command -v taskset >/dev/null && [[ $taskset_c == *,* ]]; then coeurs=2; else taskset_c=; fi
+  fi
+  n=$((coeurs + 1))
+  coeurs_mot="$coeurs cœurs"
+  ((coeurs == 1)) && coeurs_mot="1 cœur"
+  # Each measure lasts a couple of seconds in class, less in the plain tour.
+  local fenetre=1.2
+  ((classe)) && fenetre=2
+
+  dire "tourne ne fait que calculer : il ne lit rien, n'attend rien, il est toujours"
+  if [[ -n $taskset_c ]]; then
+    dire "prêt. Cette machine a $tous cœurs ; la visite en prend 2 (taskset) et y lance"
+    dire "$n tourne. L'ordonnanceur leur partage le temps, tour à tour."
+  else
+    dire "prêt. Cette machine a $coeurs_mot ; la visite lance $n tourne. L'ordonnanceur"
+    dire "leur partage le temps, quelques millisecondes à chacun, tour à tour."
+  fi
+  local lancer="tourne &"
+  [[ -n $taskset_c ]] && lancer="taskset -c $taskset_c tourne &"
+  commande "for i in $(seq -s ' ' 1 "$n"); do $lancer done"
+  tourneurs=()
+  for ((i = 0; i < n; i++)); do
+    if [[ -n $taskset_c ]]; then
+      taskset -c "$taskset_c" tourne &
+    else
+      tourne &
+    fi
+    tourneurs+=($!)
+  done
+  mesurer_parts "$fenetre" "Leur temps de processeur (/proc/PID/stat, champs 14 et 15) pendant @ :"
+  local au_plus=$(((coeurs * 100 + n / 2) / n))
+  if ((part_totale * 10 >= coeurs * 100 * 9)); then
+    dire "Au plus, $coeurs_mot / $n = $au_plus % chacun : ils ont presque tout eu."
+  else
+    dire "Au plus, $coeurs_mot / $n = $au_plus % chacun. Les autres processus de la"
+    dire "machine ont eu le reste."
+  fi
+  moment "$n processus pour $coeurs_mot : $(en_pourcents "${parts[@]}"). ps -o pid,ni,time -C tourne"
+
+  local gentil=${tourneurs[0]} liste
+  liste=$(IFS=,; echo "${tourneurs[*]}")
+  dire "Le noyau partage chaque cœur selon le poids de ses processus : 1024 à nice 0,"
+  dire "le défaut, 15 à nice 19, le plus « gentil » : face à un processus à nice 0,"
+  dire "il n'aurait plus que 15 / 1039 = 1,4 % du cœur. La visite y met $gentil :"
+  commande "renice -n 19 -p $gentil"
+  renice -n 19 -p "$gentil" 2>&1 | indenter
+  mesurer_parts "$fenetre" "De nouveau, pendant @ :"
+  local autres; autres=$(en_pourcents "${parts[@]:1}")
+  dire "À nice 19, $gentil n'a plus que ${parts[0]} % d'un cœur ; les autres, à nice 0,"
+  dire "$autres."
+  local essayer="top -p $liste"
+  ((${#liste} > 20)) && essayer="top"
+  moment "nice 19 : ${parts[0]} % d'un cœur, contre $autres. $essayer"
+
+  commande "kill ${tourneurs[*]}"
+  kill "${tourneurs[@]}" 2>/dev/null
+  { wait "${tourneurs[@]}"; } 2>/dev/null
+}
