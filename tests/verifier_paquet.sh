@@ -2,8 +2,9 @@
 # Checks the Debian package built by `cmake --workflow --preset package`:
 # Debian's own checker finds no error and no warning in it, it holds every
 # program of the suite (the file programmes) in /usr/bin with its manual page,
-# and handover from the extracted tree becomes the extracted cupcounter; the
-# package unpacked in a home folder, without root, works.
+# and the demonstrations' sources; handover from the extracted tree becomes the
+# extracted cupcounter; the package unpacked in a home folder, without root,
+# works.
 set -euo pipefail
 racine=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 paquets=${1:-build-package/paquet}
@@ -56,6 +57,11 @@ for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
 done
 for f in "${fichiers[@]}"; do
   [[ -f $dossier/usr/share/processus-en-direct/$f ]] || { echo "missing: $f"; manque=1; }
+done
+# The demonstration programs' own sources, which the tour shows excerpts of.
+for p in $(sed -n 's/^\(dix\|demonstrations\)://p' "$racine/programmes"); do
+  compgen -G "$dossier/usr/share/processus-en-direct/*/$p.cpp" >/dev/null ||
+    { echo "missing source: $p.cpp"; manque=1; }
 done
 # The teachers' material is in their package, and nowhere in the students'.
 if find "$dossier" -name 'solution.*' -o -name erreurs -o -name variantes | grep -q .; then

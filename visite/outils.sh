@@ -144,3 +144,47 @@ centiemes() { printf '%d,%02d' $(($1 / 100)) $(($1 % 100)); }
 
 # $1 / $2, with one decimal and a decimal comma.
 rapport() { local d=$(($1 * 10 / $2)); printf '%d,%d' $((d / 10)) $((d % 10)); }
+
+# --- the code behind a stop ----------------------------------------------------
+# montrer_code FICHIER DEBUT FIN: the lines of FICHIER, a source of the suite
+# named from the source root (process_creation/keyhold1.cpp), from the first
+# one that matches the extended regex DEBUT to the first one after it that
+# matches FIN, headed by the file's name and lines, without their common
+# indentation nor their comments (written for the suite's developers, in
+# English): what the program does, for students to predict what comes. Read
+# from the repository the tour runs from, or from the sources the package
+# installs beside the programs (share/processus-en-direct). When the lines
+# cannot be found, says so in one line and returns 1.
+montrer_code() {
+  local fichier=$1 debut=$2 fin=$3 chemin= d
+  for d in "$racine" "$bin/../share/processus-en-direct"; do
+    [[ -f $d/$fichier ]] && { chemin=$d/$fichier; break; }
+  done
+  ligne_vide=0
+  if [[ -z $chemin ]] ||
+     ! debut=$debut fin=$fin awk -v nom="$fichier" -v nb=$'\u00a0' '
+      BEGIN { debut = ENVIRON["debut"]; fin = ENVIRON["fin"] }
+      !premiere && $0 ~ debut { premiere = NR }
+      premiere {
+        l = $0
+        if (NR > premiere && l ~ fin) derniere = NR
+        if (l ~ /^[ \t]*\/\//) { if (derniere) exit; next }
+        sub(/[ \t]+\/\/ .*$/, "", l)
+        lignes[++n] = l
+        if (l ~ /[^ \t]/) {
+          match(l, /^[ \t]*/)
+          if (marge == "" || RLENGTH < marge) marge = RLENGTH
+        }
+        if (derniere) exit
+      }
+      END {
+        if (!derniere) exit 1
+        printf "  %s, lignes %d à %d%s:\n", nom, premiere, derniere, nb
+        for (k = 1; k <= n; k++)
+          if (lignes[k] ~ /[^ \t]/) printf "    %s\n", substr(lignes[k], marge + 1)
+          else print ""
+      }' "$chemin"; then
+    printf '  (%s\u00a0: lignes introuvables)\n' "$fichier"
+    return 1
+  fi
+}
