@@ -43,8 +43,8 @@ int main()
 
     // MAP_PRIVATE: a write after fork copies the page. (With MAP_SHARED the
     // two processes would go on sharing it, writes and all.)
-    char *tampon = static_cast<char *>(
-        mmap(nullptr, taille, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    char *tampon = static_cast<char *>(mmap(nullptr, taille, PROT_READ | PROT_WRITE,
+                                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     if (tampon == MAP_FAILED)
         signaler_echec("Echec mmap ");
     // Ordinary pages only: where the system gives huge pages (2 MiB) by
@@ -54,8 +54,8 @@ int main()
 
     for (long i = 0; i < taille; i += page)
         tampon[i] = 1;
-    printf("père : pid %d, %ld Mio écrits, %ld pages de %ld Kio\n", getpid(), mio,
-           taille / page, page / 1024);
+    printf("père : pid %d, %ld Mio écrits, %ld pages de %ld Kio\n",
+           getpid(), mio, taille / page, page / 1024);
     // Through a pipe stdout is block-buffered: each line goes out at once,
     // and none is left in the buffer for the child to inherit at fork.
     fflush(stdout);
@@ -65,19 +65,20 @@ int main()
         signaler_echec("Echec fork ");
 
     if (res_f == 0) {
-        printf("fils : pid %d, les mêmes %ld Mio, partagés avec son père\n", getpid(), mio);
+        printf("fils : pid %d, les mêmes %ld Mio, partagés avec son père\n",
+               getpid(), mio);
         fflush(stdout);
         attendre_ligne();
         for (long i = 0; i < taille / 2; i += page)
             tampon[i] = 2;
-        printf("fils : %ld pages écrites, la moitié du tampon\n", taille / 2 / page);
+        printf("fils : %ld pages écrites, la moitié du tampon\n",
+               taille / 2 / page);
         fflush(stdout);
         attendre_ligne();
         return 0;
     }
 
-    int statut;
-    if (waitpid(res_f, &statut, 0) == -1)
+    if (waitpid(res_f, nullptr, 0) == -1)
         signaler_echec("Echec waitpid ");
     printf("père : fils %d terminé\n", res_f);
     return 0;

@@ -51,10 +51,13 @@ table_memoire() {
 etape_copie-sur-ecriture() {
   local page_ko
   page_ko=$(($(getconf PAGESIZE 2>/dev/null || echo 4096) / 1024))
-  dire "partage écrit dans chaque page d'un tampon de 64 Mio, puis appelle fork. fork"
-  dire "ne copie aucune page : il les marque en lecture seule chez le père et chez le"
-  dire "fils, qui les partagent. Le fils attend une ligne pour écrire."
-  commande "mkfifo ligne; partage <ligne >sortie & exec 3>ligne; cat sortie"
+  dire "partage écrit dans chaque page d'un tampon de 64 Mio, puis appelle fork :"
+  montrer_code demonstrations/partage.cpp 'for \(long i = 0; i < taille;' 'fork\(\)'
+  dire "Le fils attend une ligne avant d'écrire à son tour."
+  moment "après fork, le fils a-t-il 64 Mio à lui ? fork les a-t-il copiés ?"
+
+  dire "Son entrée est un tube que tient la visite :"
+  commande_suite "mkfifo ligne; partage <ligne >sortie & exec 3>ligne; cat sortie"
   mkfifo ligne
   partage <ligne >sortie &
   pere_pid=$!
@@ -72,13 +75,14 @@ etape_copie-sur-ecriture() {
   dire "Leur mémoire (/proc/PID/smaps_rollup, en Mio), leurs défauts de page (stat) :"
   table_memoire
   local avant_privee=$fils_privee avant_defauts=$fils_defauts avant_pss=$((pere_pss + fils_pss))
-  dire "64 Mio chez chacun, mais les mêmes : Pss compte une page partagée par deux"
-  dire "pour moitié. Le fork n'a rien copié : $fils_defauts défauts de page chez le fils."
+  dire "64 Mio chez chacun, mais les mêmes : fork n'a rien copié, il a marqué les"
+  dire "pages en lecture seule chez l'un et l'autre, qui les partagent ($fils_defauts défauts"
+  dire "de page chez le fils). Pss compte une page partagée par deux pour moitié."
   moment "64 Mio partagés : grep -E '^(Rss|Pss|Sha|Pri)' /proc/$fils_pid/smaps_rollup"
 
   dire "La visite envoie la ligne : le fils écrit un octet dans chaque page de la"
-  dire "première moitié du tampon. Chaque première écriture dans une page partagée"
-  dire "est un défaut de page : le noyau copie la page, pour le fils seul."
+  dire "première moitié du tampon :"
+  montrer_code demonstrations/partage.cpp 'for \(long i = 0; i < taille / 2' 'tampon\[i\] = 2'
   commande "echo >&3"
   printf '\n' >&"$clavier"
   attendre_texte sortie 50 "pages écrites" || true
@@ -86,9 +90,9 @@ etape_copie-sur-ecriture() {
   table_memoire
   local pages=$(((fils_privee - avant_privee) / page_ko)) defauts=$((fils_defauts - avant_defauts))
   dire "Chez le fils, $pages pages privées de plus ($(en_mio $((fils_privee - avant_privee))) Mio) et $defauts défauts de"
-  dire "page : une copie par page écrite. Le père n'a rien écrit, mais les pages que"
-  dire "le fils a copiées ne sont plus qu'à lui : privées aussi. À eux deux, Pss"
-  dire "$(en_mio $((pere_pss + fils_pss))) Mio au lieu de $(en_mio "$avant_pss")."
+  dire "page : à la première écriture dans chacune, le noyau l'a copiée pour lui seul."
+  dire "Le père n'a rien écrit, mais ces pages-là ne sont plus qu'à lui : privées"
+  dire "aussi. À eux deux, Pss $(en_mio $((pere_pss + fils_pss))) Mio au lieu de $(en_mio "$avant_pss")."
   moment "$pages pages copiées, $defauts défauts : cut -d' ' -f10 /proc/$fils_pid/stat"
 
   dire "Une autre ligne : le fils finit, puis le père, qui l'attendait."

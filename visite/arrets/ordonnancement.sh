@@ -95,17 +95,23 @@ etape_ordonnancement() {
   local fenetre=1.2
   ((classe)) && fenetre=2
 
-  dire "tourne ne fait que calculer : il ne lit rien, n'attend rien, il est toujours"
+  dire "tourne ne fait que calculer : sa boucle ne lit rien et n'attend rien ; il"
+  dire "est toujours prêt à s'exécuter."
+  montrer_code demonstrations/tourne.cpp 'volatile unsigned long' 'tours = tours'
   if [[ -n $taskset_c ]]; then
-    dire "prêt. Cette machine a $tous cœurs ; la visite en prend 2 (taskset) et y lance"
-    dire "$n tourne. L'ordonnanceur leur partage le temps, tour à tour."
+    dire "Cette machine a $tous cœurs ; la visite en prend 2 (taskset) et y lance $n tourne."
+    dire "L'ordonnanceur du noyau leur partage le temps : quelques millisecondes à"
+    dire "chacun, tour à tour."
   else
-    dire "prêt. Cette machine a $coeurs_mot ; la visite lance $n tourne. L'ordonnanceur"
-    dire "leur partage le temps, quelques millisecondes à chacun, tour à tour."
+    dire "Cette machine a $coeurs_mot ; la visite lance $n tourne. L'ordonnanceur du noyau"
+    dire "leur partage le temps : quelques millisecondes à chacun, tour à tour."
   fi
+  moment "$n tourne pour $coeurs_mot : quelle part d'un cœur pour chacun ?"
+
   local lancer="tourne &"
   [[ -n $taskset_c ]] && lancer="taskset -c $taskset_c tourne &"
-  commande "for i in $(seq -s ' ' 1 "$n"); do $lancer done"
+  dire "La visite les lance, puis lit deux fois le temps de processeur de chacun."
+  commande_suite "for i in $(seq -s ' ' 1 "$n"); do $lancer done"
   tourneurs=()
   for ((i = 0; i < n; i++)); do
     if [[ -n $taskset_c ]]; then
@@ -115,7 +121,7 @@ etape_ordonnancement() {
     fi
     tourneurs+=($!)
   done
-  mesurer_parts "$fenetre" "Leur temps de processeur (/proc/PID/stat, champs 14 et 15) pendant @ :"
+  mesurer_parts "$fenetre" "Leur temps de processeur (/proc/PID/stat, champs 14 et 15), pendant @ :"
   local au_plus=$(((coeurs * 100 + n / 2) / n))
   if ((part_totale * 10 >= coeurs * 100 * 9)); then
     dire "Au plus, $coeurs_mot / $n = $au_plus % chacun : ils ont presque tout eu."
