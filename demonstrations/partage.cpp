@@ -9,8 +9,8 @@
 // its own (copy on write).
 //
 // Watch it:   $ partage
-//             père : pid 4242, 64 Mio écrits, 16384 pages de 4 Kio
-//             fils : pid 4243, les mêmes 64 Mio, partagés avec son père
+//             le père, pid 4242, a écrit 64 Mio, soit 16384 pages de 4 Kio
+//             le fils, pid 4243, partage ces 64 Mio avec son père
 // and, from another terminal, for each of the two pids:
 //             $ grep -E '^(Rss|Pss|Shared|Private)' /proc/4243/smaps_rollup
 //             $ cut -d' ' -f10 /proc/4243/stat      (minor page faults)
@@ -54,7 +54,7 @@ int main()
 
     for (long i = 0; i < taille; i += page)
         tampon[i] = 1;
-    printf("père : pid %d, %ld Mio écrits, %ld pages de %ld Kio\n",
+    printf("le père, pid %d, a écrit %ld Mio, soit %ld pages de %ld Kio\n",
            getpid(), mio, taille / page, page / 1024);
     // Through a pipe stdout is block-buffered: each line goes out at once,
     // and none is left in the buffer for the child to inherit at fork.
@@ -65,13 +65,13 @@ int main()
         signaler_echec("Echec fork ");
 
     if (res_f == 0) {
-        printf("fils : pid %d, les mêmes %ld Mio, partagés avec son père\n",
+        printf("le fils, pid %d, partage ces %ld Mio avec son père\n",
                getpid(), mio);
         fflush(stdout);
         attendre_ligne();
         for (long i = 0; i < taille / 2; i += page)
             tampon[i] = 2;
-        printf("fils : %ld pages écrites, la moitié du tampon\n",
+        printf("le fils a écrit %ld pages, la moitié du tampon\n",
                taille / 2 / page);
         fflush(stdout);
         attendre_ligne();
@@ -80,6 +80,6 @@ int main()
 
     if (waitpid(res_f, nullptr, 0) == -1)
         signaler_echec("Echec waitpid ");
-    printf("père : fils %d terminé\n", res_f);
+    printf("le père a recueilli son fils %d\n", res_f);
     return 0;
 }

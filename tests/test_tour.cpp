@@ -369,3 +369,58 @@ TEST(Tour, InClassEveryStopFitsItsPaneAt80x24SecondHalf)
     auto etapes = etapes_de_la_visite();
     chaque_arret_tient({etapes.begin() + static_cast<long>(etapes.size() / 2), etapes.end()});
 }
+
+// The scheduling stop measures for real: each share is the CPU time its row
+// shows over the time measured; the loops at nice 0 share alike, the one at
+// nice 19 gets far less, and together they never get more than the cores.
+// The copy-on-write stop: the child's pages shared after fork, then as many
+// pages copied, and page faults, as it wrote. Loose bounds: a loaded machine
+// gives less to the tour's loops, not a different lesson.
+TEST(Tour, SchedulingAndCopyOnWriteStopsShowTheKernelsFigures)
+{
+    auto r = executer(visite({"ordonnancement", "copie-sur-ecriture"}), 30s);
+    ASSERT_EQ(r.code, 0) << r.sortie;
+    const std::string &sortie = r.sortie;
+    auto decimal = [](const std::string &t) { return std::stod(std::regex_replace(t, std::regex(","), ".")); };
+    std::regex table("pendant ([\\d,]+) s" + nb + ":\n.*\n((?: +\\d+ +\\d+ +[\\d,]+ s → +[\\d,]+ s +\\d+" + nb +
+                     "%\n)+) +ensemble +(\\d+)" + nb + "% sur (\\d+)");
+    std::regex ligne(" +(\\d+) +(\\d+) +([\\d,]+) s → +([\\d,]+) s +(\\d+)" + nb + "%\n");
+    std::vector<std::vector<std::pair<int, int>>> tables; // (nice, share) by row
+    for (auto t = std::sregex_iterator(sortie.begin(), sortie.end(), table); t != std::sregex_iterator(); ++t) {
+        const double duree = decimal((*t)[1]);
+        const std::string lignes = (*t)[2];
+        int somme = 0;
+        tables.emplace_back();
+        for (auto l = std::sregex_iterator(lignes.begin(), lignes.end(), ligne); l != std::sregex_iterator(); ++l) {
+            const int part = std::stoi((*l)[5]);
+            EXPECT_NEAR(part, (decimal((*l)[4]) - decimal((*l)[3])) * 100 / duree, 2 + part * 0.1) << (*l)[0];
+            tables.back().emplace_back(std::stoi((*l)[2]), part);
+            somme += part;
+        }
+        EXPECT_EQ(somme, std::stoi((*t)[3]));
+        EXPECT_LE(somme, std::stoi((*t)[4]) + 5) << "more than the cores";
+        EXPECT_EQ(static_cast<int>(tables.back().size()) * 100, std::stoi((*t)[4]) + 100)
+            << "not one loop more than the cores";
+    }
+    ASSERT_EQ(tables.size(), 2u) << sortie;
+    auto [min_part, max_part] = std::minmax_element(tables[0].begin(), tables[0].end(),
+                                                    [](auto a, auto b) { return a.second < b.second; });
+    EXPECT_GT(min_part->second, 0);
+    EXPECT_LE(max_part->second, 2 * min_part->second + 5) << "the loops at nice 0 do not share alike";
+    EXPECT_EQ(tables[1][0].first, 19);
+    for (std::size_t i = 1; i < tables[1].size(); i++) {
+        EXPECT_EQ(tables[1][i].first, 0);
+        EXPECT_LE(4 * tables[1][0].second, tables[1][i].second + 2) << "nice 19 did not pull apart";
+    }
+
+    // The child's row after fork: all shared, nothing private; then the
+    // pages it wrote, copied one by one.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(sortie, m, std::regex(" fils +\\d+ +[\\d,]+ +([\\d,]+) +([\\d,]+) ")));
+    EXPECT_GE(decimal(m[1]), 60);
+    EXPECT_LT(decimal(m[2]), 4);
+    const int ecrites = std::stoi(chercher(sortie, "le fils a écrit (\\d+) pages"));
+    ASSERT_TRUE(std::regex_search(sortie, m, std::regex("Chez le fils, (\\d+) pages privées de plus \\([\\d,]+ Mio\\) et (\\d+) défauts")));
+    EXPECT_NEAR(std::stoi(m[1]), ecrites, 64 + ecrites / 50);
+    EXPECT_NEAR(std::stoi(m[2]), ecrites, 64 + ecrites / 50);
+}

@@ -62,9 +62,9 @@ etape_copie-sur-ecriture() {
   partage <ligne >sortie &
   pere_pid=$!
   exec {clavier}>ligne
-  attendre_texte sortie 30 "fils : pid " || true
+  attendre_texte sortie 30 "le fils, pid " || true
   indenter <sortie
-  fils_pid=$(sed -n 's/^fils : pid \([0-9]*\).*/\1/p' sortie)
+  fils_pid=$(sed -n 's/^le fils, pid \([0-9]*\).*/\1/p' sortie)
   if [[ -z $fils_pid ]]; then
     dire "partage n'a pas pu faire son fork."
     exec {clavier}>&-
@@ -85,8 +85,8 @@ etape_copie-sur-ecriture() {
   montrer_code demonstrations/partage.cpp 'for \(long i = 0; i < taille / 2' 'tampon\[i\] = 2'
   commande "echo >&3"
   printf '\n' >&"$clavier"
-  attendre_texte sortie 50 "pages écrites" || true
-  sed -n '/pages écrites/p' sortie | indenter
+  attendre_texte sortie 50 "la moitié du tampon" || true
+  sed -n '/la moitié du tampon/p' sortie | indenter
   table_memoire
   local pages=$(((fils_privee - avant_privee) / page_ko)) defauts=$((fils_defauts - avant_defauts))
   dire "Chez le fils, $pages pages privées de plus ($(en_mio $((fils_privee - avant_privee))) Mio) et $defauts défauts de"
@@ -100,6 +100,6 @@ etape_copie-sur-ecriture() {
   printf '\n' >&"$clavier"
   exec {clavier}>&-
   wait "$pere_pid"
-  sed -n '/^père : fils/p' sortie | indenter
+  sed -n '/^le père a recueilli/p' sortie | indenter
   rm -f ligne sortie
 }
