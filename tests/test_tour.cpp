@@ -371,8 +371,9 @@ TEST(Tour, InClassEveryStopFitsItsPaneAt80x24SecondHalf)
 }
 
 // The scheduling stop measures for real: each share is the CPU time its row
-// shows over the time measured; the loops at nice 0 share alike, the one at
-// nice 19 gets far less, and together they never get more than the cores.
+// shows over the time measured; every loop gets some, none more than a core,
+// the one at nice 19 far less than the others, and together they never get
+// more than the cores.
 // The copy-on-write stop: the child's pages shared after fork, then as many
 // pages copied, and page faults, as it wrote. Loose bounds: a loaded machine
 // gives less to the tour's loops, not a different lesson.
@@ -386,6 +387,7 @@ TEST(Tour, SchedulingAndCopyOnWriteStopsShowTheKernelsFigures)
                      "%\n)+) +ensemble +(\\d+)" + nb + "% sur (\\d+)");
     std::regex ligne(" +(\\d+) +(\\d+) +([\\d,]+) s → +([\\d,]+) s +(\\d+)" + nb + "%\n");
     std::vector<std::vector<std::pair<int, int>>> tables; // (nice, share) by row
+    std::vector<unsigned> coeurs;                         // the cores they may run on
     for (auto t = std::sregex_iterator(sortie.begin(), sortie.end(), table); t != std::sregex_iterator(); ++t) {
         const double duree = decimal((*t)[1]);
         const std::string lignes = (*t)[2];
@@ -399,14 +401,20 @@ TEST(Tour, SchedulingAndCopyOnWriteStopsShowTheKernelsFigures)
         }
         EXPECT_EQ(somme, std::stoi((*t)[3]));
         EXPECT_LE(somme, std::stoi((*t)[4]) + 5) << "more than the cores";
-        EXPECT_EQ(static_cast<int>(tables.back().size()) * 100, std::stoi((*t)[4]) + 100)
-            << "not one loop more than the cores";
+        coeurs.push_back(std::stoi((*t)[4]) / 100);
     }
     ASSERT_EQ(tables.size(), 2u) << sortie;
-    auto [min_part, max_part] = std::minmax_element(tables[0].begin(), tables[0].end(),
-                                                    [](auto a, auto b) { return a.second < b.second; });
-    EXPECT_GT(min_part->second, 0);
-    EXPECT_LE(max_part->second, 2 * min_part->second + 5) << "the loops at nice 0 do not share alike";
+    EXPECT_EQ(tables[0].size(), coeurs[0] + 1u) << "not one loop more than the cores";
+    // Each ready loop gets its turn, and none more than the one core it can
+    // run on at a time (over a couple of seconds, shares need not be equal:
+    // one may keep a core while two share the other).
+    for (auto [nice, part] : tables[0]) {
+        EXPECT_EQ(nice, 0);
+        EXPECT_GT(part, 0);
+        EXPECT_LE(part, 105);
+    }
+    // Then all on one core, where the weights alone share it out.
+    EXPECT_EQ(coeurs[1], 1u);
     EXPECT_EQ(tables[1][0].first, 19);
     for (std::size_t i = 1; i < tables[1].size(); i++) {
         EXPECT_EQ(tables[1][i].first, 0);

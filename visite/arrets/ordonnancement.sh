@@ -47,8 +47,9 @@ en_pourcents() {
 # Reads every loop's CPU time, waits $1 seconds, reads them again, and writes
 # the table, under sentence $2 (where @ stands for the time measured): each
 # one's CPU time at both ends, and the share of a core it got in between (CPU
-# time over elapsed time). The shares, in percent, are left in parts[], their
-# sum in part_totale.
+# time over elapsed time), and their sum against the coeurs_mesures cores
+# they may run on. The shares, in percent, are left in parts[], their sum in
+# part_totale.
 mesurer_parts() {
   local -a avant=() apres=() nices=()
   local i t0 t1 duree_us ticks _n
@@ -73,12 +74,13 @@ mesurer_parts() {
     printf '    %7s  %4s   %6s s → %6s s%15d %%\n' "${tourneurs[i]}" "${nices[i]}" \
       "$(tops_en_secondes "${avant[i]}")" "$(tops_en_secondes "${apres[i]}")" "${parts[i]}"
   done
-  printf '    %-35s%15d %% sur %d %% (%s)\n' ensemble "$part_totale" $((coeurs * 100)) "$coeurs_mot"
+  printf '    %-35s%15d %% sur %d %% (%d cœur%s)\n' ensemble "$part_totale" \
+    $((coeurs_mesures * 100)) "$coeurs_mesures" "$( ((coeurs_mesures > 1)) && echo s)"
   ligne_vide=0
 }
 
 etape_ordonnancement() {
-  local n tous taskset_c= i
+  local n tous taskset_c= i p
   tic_cpu=$(getconf CLK_TCK 2>/dev/null) || tic_cpu=100
   coeurs=$(nproc 2>/dev/null) || coeurs=1
   tous=$coeurs
@@ -91,6 +93,7 @@ etape_ordonnancement() {
   n=$((coeurs + 1))
   coeurs_mot="$coeurs cœurs"
   ((coeurs == 1)) && coeurs_mot="1 cœur"
+  coeurs_mesures=$coeurs
   # Each measure lasts a couple of seconds in class, less in the plain tour.
   local fenetre=1.2
   ((classe)) && fenetre=2
@@ -122,29 +125,53 @@ etape_ordonnancement() {
     tourneurs+=($!)
   done
   mesurer_parts "$fenetre" "Leur temps de processeur (/proc/PID/stat, champs 14 et 15), pendant @ :"
-  local au_plus=$(((coeurs * 100 + n / 2) / n))
-  if ((part_totale * 10 >= coeurs * 100 * 9)); then
-    dire "Au plus, $coeurs_mot / $n = $au_plus % chacun : ils ont presque tout eu."
-  else
-    dire "Au plus, $coeurs_mot / $n = $au_plus % chacun. Les autres processus de la"
-    dire "machine ont eu le reste."
+  local moyenne=$(((coeurs * 100 + n / 2) / n)) min=100 max=0
+  for p in "${parts[@]}"; do ((p < min)) && min=$p; ((p > max)) && max=$p; done
+  dire "S'ils avaient la machine à eux seuls : $coeurs_mot / $n = $moyenne % chacun, en moyenne."
+  ((part_totale * 10 < coeurs * 100 * 9)) && dire "Les autres processus de la machine ont eu le reste."
+  # Over a couple of seconds, one loop may keep a core to itself while the
+  # others share the other one: the balancer moves them now and then.
+  if ((coeurs > 1 && max - min > 15)); then
+    dire "Un processus ne tourne que sur un cœur à la fois : l'un a pu en garder un"
+    dire "pour lui, pendant que les autres se partageaient le reste."
   fi
   moment "$n processus pour $coeurs_mot : $(en_pourcents "${parts[@]}"). ps -o pid,ni,time -C tourne"
 
-  local gentil=${tourneurs[0]} liste
+  local gentil=${tourneurs[0]} liste premier attendu
   liste=$(IFS=,; echo "${tourneurs[*]}")
-  dire "Le noyau partage chaque cœur selon le poids de ses processus : 1024 à nice 0,"
-  dire "le défaut, 15 à nice 19, le plus « gentil » : face à un processus à nice 0,"
-  dire "il n'aurait plus que 15 / 1039 = 1,4 % du cœur. La visite y met $gentil :"
-  commande "renice -n 19 -p $gentil"
-  renice -n 19 -p "$gentil" 2>&1 | indenter
+  # On one core, so that the weights alone decide: across two, the balancer
+  # may leave the nice one a core of its own (on a busy machine, often).
+  premier=$(deux_coeurs)
+  premier=${premier%%,*}
+  command -v taskset >/dev/null || premier=
+  # 15 / (15 + 1024 for each other loop), in tenths of a percent.
+  attendu=$(((15000 + (n - 1) * 512) / ((n - 1) * 1024 + 15)))
+  attendu="$((attendu / 10)),$((attendu % 10))"
+  dire "Le noyau partage un cœur selon le poids de chacun : 1024 à nice 0, le défaut,"
+  if ((coeurs > 1)) && [[ -n $premier ]]; then
+    dire "15 à nice 19, le plus « gentil ». La visite met les $n tourne sur un même cœur,"
+  else
+    dire "15 à nice 19, le plus « gentil ». Les $n tourne sont sur le même cœur ;"
+  fi
+  dire "puis $gentil à nice 19 : seuls sur ce cœur, il aurait 15 / $(((n - 1) * 1024 + 15)) = $attendu %."
+  if ((coeurs > 1)) && [[ -n $premier ]]; then
+    commande "for p in ${tourneurs[*]}; do taskset -pc $premier \$p; done >/dev/null"
+    commande_suite "renice -n 19 -p $gentil >/dev/null"
+    for p in "${tourneurs[@]}"; do taskset -pc "$premier" "$p" >/dev/null 2>&1; done
+    coeurs_mesures=1
+  else
+    commande "renice -n 19 -p $gentil >/dev/null"
+  fi
+  renice -n 19 -p "$gentil" >/dev/null 2>&1
   mesurer_parts "$fenetre" "De nouveau, pendant @ :"
-  local autres; autres=$(en_pourcents "${parts[@]:1}")
-  dire "À nice 19, $gentil n'a plus que ${parts[0]} % d'un cœur ; les autres, à nice 0,"
+  local autres gentil_part="${parts[0]} %"
+  autres=$(en_pourcents "${parts[@]:1}")
+  ((parts[0] == 0)) && gentil_part="moins de 1 %"
+  dire "À nice 19, $gentil n'a plus que $gentil_part du cœur ; les autres, à nice 0,"
   dire "$autres."
   local essayer="top -p $liste"
   ((${#liste} > 20)) && essayer="top"
-  moment "nice 19 : ${parts[0]} % d'un cœur, contre $autres. $essayer"
+  moment "nice 19 : $gentil_part du cœur, contre $autres. $essayer"
 
   commande "kill ${tourneurs[*]}"
   kill "${tourneurs[@]}" 2>/dev/null
