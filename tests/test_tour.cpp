@@ -74,6 +74,15 @@ std::vector<pid_t> processus_avec(const std::string &entree)
     return trouves;
 }
 
+// One stop's text, title to the next title.
+std::string section(const std::string &sortie, const std::string &etape)
+{
+    auto debut = sortie.find("\n=== " + etape + nb + ": ");
+    if (debut == std::string::npos)
+        return "";
+    return sortie.substr(debut, sortie.find("\n=== ", debut + 1) - debut);
+}
+
 // The stops, from the one list of them.
 std::vector<std::string> etapes_de_la_visite()
 {
@@ -127,7 +136,8 @@ TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
 
     // cupcounter and handover: the same pid seen as handover, stopped before
     // its exec, then as cupcounter, and in cupcounter's lines.
-    EXPECT_EQ(compter(sortie, R"(pid : \d+, cup number [012]\n)"), 5);
+    EXPECT_EQ(compter(section(sortie, "cupcounter") + section(sortie, "handover"),
+                      R"(pid : \d+, cup number [012]\n)"), 5);
     std::string relais = chercher(sortie, "handover démarré" + nb + R"(: pid (\d+))");
     ASSERT_FALSE(relais.empty());
     EXPECT_NE(sortie.find("pid : " + relais + ", cup number 1\n"), std::string::npos);
@@ -139,6 +149,39 @@ TEST(Tour, ShowsEverySectionWithTheSystemsEvidenceAndLeavesNothingBehind)
     EXPECT_EQ(avant[1], apres[1]) << "the parent changed with the exec";
     EXPECT_LT(avant.position(0), apres.position(0));
     EXPECT_NE(sortie.find("Echec execvp : No such file or directory"), std::string::npos);
+
+    // The pipe: one pipe:[N] on the writer's 1 and on the reader's 0; the
+    // reader's three lines, from that writer; then the writer's 141.
+    std::string tube = section(sortie, "tube");
+    std::smatch t;
+    ASSERT_TRUE(std::regex_search(tube, t, std::regex(R"(readlink /proc/(\d+)/fd/1 /proc/\d+/fd/0\n)"
+                                                      R"( {4}(pipe:\[\d+\])\n {4}(pipe:\[\d+\])\n)")))
+        << tube;
+    EXPECT_EQ(t[2], t[3]) << "two pipes, not one";
+    EXPECT_EQ(compter(tube, "\n {4}pid : " + std::string(t[1]) + R"(, cup number [012](?=\n))"), 3) << tube;
+    EXPECT_NE(tube.find("cupcounter 141, head 0"), std::string::npos) << tube;
+    EXPECT_NE(tube.find("kill -l 141\n    PIPE\n"), std::string::npos) << tube;
+
+    // Signals: cupcounter stopped (T), continued (its next line, then not T),
+    // then 143; attentif survives SIGTERM, leaves no zombie, and dies of
+    // SIGKILL: 137.
+    std::string signaux = section(sortie, "signaux");
+    std::string suspendu = chercher(signaux, R"(kill -TSTP (\d+)\n)");
+    ASSERT_FALSE(suspendu.empty()) << signaux;
+    EXPECT_TRUE(std::regex_search(signaux, std::regex("\n +" + suspendu + R"( +\d+ +T\S* +cupcounter\n)"
+                                                      R"([^]*kill -CONT )" + suspendu +
+                                                      R"(\n {4}\[\+[\d,]+ s\] pid : )" + suspendu +
+                                                      R"(, cup number 1\n.*\n.*\n +)" + suspendu +
+                                                      R"( +\d+ +[RS]\S* +cupcounter\n)")))
+        << signaux;
+    EXPECT_NE(signaux.find("code 143\n"), std::string::npos) << signaux;
+    std::string fils = chercher(signaux, R"(\n {4}fils (\d+), je finis\n)");
+    EXPECT_NE(signaux.find("fils " + fils + " recueilli aussitôt, code 0"), std::string::npos) << signaux;
+    EXPECT_FALSE(std::regex_search(signaux, std::regex("\n +" + fils + " +\\d+ +Z"))) << signaux;
+    EXPECT_NE(signaux.find("SIGTERM reçu, je continue\n"), std::string::npos) << signaux;
+    EXPECT_NE(signaux.find("code 137\n"), std::string::npos) << signaux;
+    // Every excerpt of code was found in its source.
+    EXPECT_EQ(sortie.find("lignes introuvables"), std::string::npos) << sortie;
 
     // The walkers: three reports west, three east in the column (30 blanks
     // fewer, the tour's sed says so), each on its own line.
@@ -176,10 +219,15 @@ TEST(Tour, InClassItHoldsTheZombieUntilTheTeacherPressesEnterOnce)
               std::string::npos) << ecran;
 
     // A double Enter (the teacher's finger slips) goes on by one stop only:
-    // the second one is dropped, and the tour holds at the zombie.
+    // the second one is dropped, and the tour holds at the code, where the
+    // students predict; then at the zombie.
     std::this_thread::sleep_for(1s); // a key in the prompt's first 0.3 s counts as typed ahead
     p.ecrire("\n\n");
+    ecran = attendre_motif(p, "» prédisez");
+    EXPECT_NE(ecran.find("    printf(\"pid : %d \\n\", getpid());\n"), std::string::npos) << ecran;
     const std::string stop_zombie = "» zombie (\\d+) sous keyhold1 (\\d+)" + nb + ": ";
+    EXPECT_FALSE(std::regex_search(attendre_motif(p, stop_zombie, 1s), std::regex(stop_zombie)));
+    p.ecrire("\n");
     ecran = attendre_motif(p, stop_zombie);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(ecran, m, std::regex(stop_zombie))) << ecran;

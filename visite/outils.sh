@@ -59,6 +59,10 @@ moment() {
   ((au_terminal)) && printf '\033[H\033[2J\033[3J'
 }
 
+# The live tree shows the suite's programs; these names too, for the stop
+# that calls this (no name: none).
+arbre_montre() { printf '%s\n' "$*" >"$tmp/.aussi"; }
+
 # Waits (at most $2 tenths of a second) for file $1 to hold pattern $3.
 attendre_texte() {
   local fichier=$1 dixiemes=$2 motif=$3 i
@@ -107,10 +111,21 @@ else
   }
 fi
 
-# Seconds since timestamp $1 ("seconds.microseconds"), with a decimal comma
-# and one digit after it.
+# What the letters of ps's STAT column mean, as the tree and ps show them
+# (S<Ll, T+): said once in the tour, at the first stop that calls this.
+legende_etats() {
+  ((${legende_dite:-0})) && return 0
+  legende_dite=1
+  dire "La colonne STAT : R prêt ou sur un cœur, S endormi (il attend), T suspendu,"
+  dire "Z zombie ; et après : < priorité haute, N basse, l plusieurs threads,"
+  dire "L pages verrouillées en mémoire, s chef de session, + au premier plan."
+}
+
+# Seconds since timestamp $1 ("seconds.microseconds"), up to now or to
+# timestamp $2, with a decimal comma and one digit after it.
 depuis() {
-  local a=${EPOCHREALTIME/[.,]/} b=${1/[.,]/} d
+  local a=${2:-$EPOCHREALTIME} b=${1/[.,]/} d
+  a=${a/[.,]/}
   d=$(((a - b) / 100000))
   printf '%d,%d' $((d / 10)) $((d % 10))
 }

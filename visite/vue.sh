@@ -10,10 +10,11 @@
 # (it carries the tour's mark, TOUR_VISITE, in its environment) is shown under
 # its adopter. A zombie is marked, in red when $2 is 1. The CPU column is user
 # plus system time from /proc/PID/stat; $3 is the clock ticks a second
-# (getconf CLK_TCK).
+# (getconf CLK_TCK). $4: other names to show as the suite's programs are
+# (a stop's head, say).
 arbre() {
   ps -e -o pid=,ppid=,stat=,comm=,args= | awk -v racine="$1" -v couleur="${2:-0}" \
-      -v tic="${3:-100}" -v noms="${programmes[*]} registres_O0" '
+      -v tic="${3:-100}" -v noms="${programmes[*]} registres_O0 ${4:-}" '
     BEGIN {
       split(noms, l, " ")
       for (k in l) programme[l[k]] = 1
@@ -112,7 +113,7 @@ tuer_marques() {
 # at most a third of the window. Ends with the tour; closing this pane ends the
 # tour too. When the tour was killed before it could clean up, the view does.
 vue() {
-  local visite=$1 dossier=$2 debut tic ecran lignes hauteur=0 voulu max rangs=24 i
+  local visite=$1 dossier=$2 debut tic ecran lignes hauteur=0 voulu max rangs=24 i aussi
   debut=$(depart "$visite") || exit 0
   tic=$(getconf CLK_TCK 2>/dev/null) || tic=100
   trap 'kill -USR1 "$visite" 2>/dev/null; exit 0' HUP TERM INT
@@ -120,7 +121,8 @@ vue() {
   exec {silence}<>"$dossier/.silence" || exit 0
   printf '\033[?25l'
   while [[ $(depart "$visite") == "$debut" ]]; do
-    ecran=$(arbre "$visite" 1 "$tic")
+    { read -r aussi <"$dossier/.aussi"; } 2>/dev/null || aussi=
+    ecran=$(arbre "$visite" 1 "$tic" "$aussi")
     mapfile -t lignes <<<"$ecran"
     voulu=${#lignes[@]}
     if ((voulu != hauteur)) && [[ -n ${TMUX_PANE:-} ]]; then

@@ -6,6 +6,8 @@ resume[genreport]="ce que fork renvoie au parent et au fils ; un orphelin"
 etape_genreport() {
   dire "Un seul fork, puis chacun des deux processus écrit une ligne : sa génération,"
   dire "son pid, celui de son parent, et ce que fork lui a renvoyé."
+  montrer_code process_creation/genreport.cpp 'pid_t res = fork' '2 \* generation'
+  moment "prédisez : que vaudra res chez le parent ? chez le fils ?"
   commande genreport
   genreport >gen
   attendre_texte gen 20 "gen 2" || true
@@ -48,6 +50,7 @@ etape_genreport() {
     dormir 0.01
   done
   montrer "$shell" ${orphelin:+"$orphelin"}
+  legende_etats
   moment "cupcounter ${orphelin:-?}, fils du shell $shell : ps -o pid,ppid,cmd -p ${orphelin:-?}"
 
   dire "La visite envoie la ligne : le shell se termine, cupcounter continue."

@@ -30,10 +30,12 @@ saisir_avant_exec() {
 
 etape_handover() {
   dire "handover ne fait qu'un appel : execvp(\"cupcounter\"), qui cherche cupcounter"
-  dire "dans les dossiers de PATH. Le programme change, le processus reste. Cela"
-  dire "prend moins d'une milliseconde ; pour le voir avant, la visite le suspend"
-  dire "par SIGSTOP dès son lancement (Ctrl-Z envoie SIGTSTP, qu'un programme peut"
-  dire "intercepter ; SIGSTOP, non), et le fait avancer par petits pas jusqu'à ce"
+  dire "dans les dossiers de PATH. Le programme change, le processus reste."
+  montrer_code replacement/handover.cpp 'char nom\[\]' 'signaler_echec'
+  moment "prédisez : quel pid portera cupcounter ? Que fera le code d'après l'exec ?"
+  dire "L'exec prend moins d'une milliseconde ; pour le voir avant, la visite suspend"
+  dire "handover par SIGSTOP dès son lancement (Ctrl-Z envoie SIGTSTP, qu'un programme"
+  dire "peut intercepter ; SIGSTOP, non), et le fait avancer par petits pas jusqu'à ce"
   dire "que le système le montre sous le nom de handover."
   commande "mkfifo relais; handover >relais &"
   mkfifo relais

@@ -8,6 +8,8 @@ etape_keyhold1() {
   dire "Le fils écrit son pid et finit aussitôt. Le parent n'appelle jamais wait : il"
   dire "attend un caractère, ici sur un tube qui tient lieu de clavier. Tant qu'il"
   dire "attend, le fils terminé reste dans la table des processus : c'est un zombie."
+  montrer_code process_creation/keyhold1.cpp 'if \(res_f == 0\)' 'scanf\('
+  moment "prédisez : que montrera ps du fils, tant que le parent attend ?"
   commande "mkfifo touche; $prog <touche >sortie & exec 3>touche; cat sortie"
   mkfifo touche
   "$prog" <touche >sortie &
@@ -22,6 +24,7 @@ etape_keyhold1() {
   for ((i = 0; i < 300; i++)); do lettre_etat "$fils" z && [[ $z == Z ]] && break; dormir 0.01; done
   dire "$prog (pid $parent) attend sa touche ; son fils $fils a fini :"
   montrer "$parent" "$fils"
+  legende_etats
   dire "État Z (defunct) : le fils a fini, son parent n'a pas recueilli son code de fin."
   moment "zombie $fils sous $prog $parent : ps -o pid,ppid,stat,cmd -p $fils"
   dire "Au clavier, on appuierait sur Entrée ; la visite envoie un saut de ligne."
