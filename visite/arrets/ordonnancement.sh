@@ -95,7 +95,7 @@ etape_ordonnancement() {
   ((coeurs == 1)) && coeurs_mot="1 cœur"
   coeurs_mesures=$coeurs
   # Each measure lasts a couple of seconds in class, less in the plain tour.
-  local fenetre=1.2
+  local fenetre=1
   ((classe)) && fenetre=2
 
   dire "tourne ne fait que calculer : sa boucle ne lit rien et n'attend rien ; il"
