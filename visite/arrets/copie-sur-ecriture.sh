@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # copie-sur-ecriture: after fork, parent and child share their memory until
 # one of them writes; then only the pages written are copied, one by one.
-resume[copie-sur-ecriture]="après fork, la mémoire partagée jusqu'à l'écriture"
+resume["copie-sur-ecriture"]="après fork, la mémoire partagée jusqu'à l'écriture"
 
 # What /proc says of process $1's memory, in KiB, summed over all its
 # mappings: resident (Rss), shared with another process, private, and its
@@ -12,7 +12,7 @@ resume[copie-sur-ecriture]="après fork, la mémoire partagée jusqu'à l'écrit
 memoire_de() {
   local fichier=/proc/$1/smaps_rollup cle valeur _ s
   [[ -r $fichier ]] || fichier=/proc/$1/smaps
-  mem_rss=0 mem_partagee=0 mem_privee=0 mem_pss=0 mem_defauts=?
+  mem_rss=0 mem_partagee=0 mem_privee=0 mem_pss=0 mem_defauts="?"
   while read -r cle valeur _; do
     case $cle in
       Rss:) mem_rss=$((mem_rss + valeur)) ;;

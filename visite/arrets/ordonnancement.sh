@@ -32,12 +32,19 @@ deux_coeurs() {
   (IFS=,; echo "${pris[*]}")
 }
 
+# The scheduler's weight for each nice value, from -20 to 19: each step
+# down gives about 1.25 times as much.
+poids_nice=(88761 71755 56483 46273 36291 29154 23254 18705 14949 11916
+  9548 7620 6100 4904 3906 3121 2501 1991 1586 1277
+  1024 820 655 526 423 335 272 215 172 137
+  110 87 70 56 45 36 29 23 18 15)
+
 # Ticks $1 as seconds, with a decimal comma and two digits after it.
 tops_en_secondes() { centiemes $(($1 * 100 / tic_cpu)); }
 
 # Percentages $@ in French: "31 %, 33 % et 31 %".
 en_pourcents() {
-  local texte=$1 % i
+  local texte="$1 %" i
   for ((i = 2; i <= $#; i++)); do
     if ((i == $#)); then texte+=" et ${!i} %"; else texte+=", ${!i} %"; fi
   done
@@ -60,7 +67,7 @@ mesurer_parts() {
   dormir "$1"
   t1=${EPOCHREALTIME/[.,]/}
   for i in "${!tourneurs[@]}"; do
-    temps_et_nice "${tourneurs[i]}" "apres[i]" "nices[i]" || { apres[i]=${avant[i]} nices[i]=?; }
+    temps_et_nice "${tourneurs[i]}" "apres[i]" "nices[i]" || { apres[i]=${avant[i]} nices[i]="?"; }
   done
   duree_us=$((t1 - t0))
   dire "${2/@/$(rapport $((duree_us / 1000)) 1000) s}"
@@ -80,7 +87,7 @@ mesurer_parts() {
 }
 
 etape_ordonnancement() {
-  local n tous taskset_c= i p
+  local n tous taskset_c="" i p
   tic_cpu=$(getconf CLK_TCK 2>/dev/null) || tic_cpu=100
   coeurs=$(nproc 2>/dev/null) || coeurs=1
   tous=$coeurs
@@ -144,8 +151,20 @@ etape_ordonnancement() {
   premier=$(deux_coeurs)
   premier=${premier%%,*}
   command -v taskset >/dev/null || premier=
-  # 15 / (15 + 1024 for each other loop), in tenths of a percent.
-  attendu=$(((15000 + (n - 1) * 512) / ((n - 1) * 1024 + 15)))
+  # The loops have the tour's nice (0, unless it was started under nice):
+  # 15 against its weight, for each other loop, in tenths of a percent.
+  local base _t poids_base total
+  temps_et_nice $$ _t base || base=0
+  poids_base=${poids_nice[base + 20]}
+  if ((base == 19)); then
+    dire "La visite tourne à nice 19, le plus « gentil » : ses tourne aussi, et renice"
+    dire "ne peut plus rien leur retirer."
+    moment "nice 19 pour tous. Essayez, hors de la visite : tourne & nice -n 19 tourne &"
+    arreter_tourneurs
+    return 0
+  fi
+  total=$(((n - 1) * poids_base + 15))
+  attendu=$(((15000 + total / 2) / total))
   attendu="$((attendu / 10)),$((attendu % 10))"
   dire "Le noyau partage un cœur selon le poids de chacun : 1024 à nice 0, le défaut,"
   if ((coeurs > 1)) && [[ -n $premier ]]; then
@@ -153,26 +172,39 @@ etape_ordonnancement() {
   else
     dire "15 à nice 19, le plus « gentil ». Les $n tourne sont sur le même cœur ;"
   fi
-  dire "puis $gentil à nice 19 : seuls sur ce cœur, il aurait 15 / $(((n - 1) * 1024 + 15)) = $attendu %."
+  if ((n > 2)); then
+    dire "puis $gentil à nice 19. Face aux autres, à nice $base (poids $poids_base), il devrait"
+  else
+    dire "puis $gentil à nice 19. Face à l'autre, à nice $base (poids $poids_base), il devrait"
+  fi
+  dire "avoir 15 / $total = $attendu % de leur temps :"
   if ((coeurs > 1)) && [[ -n $premier ]]; then
-    commande "for p in ${tourneurs[*]}; do taskset -pc $premier \$p; done >/dev/null"
+    commande_suite "for p in ${tourneurs[*]}; do taskset -pc $premier \$p; done >/dev/null"
     commande_suite "renice -n 19 -p $gentil >/dev/null"
     for p in "${tourneurs[@]}"; do taskset -pc "$premier" "$p" >/dev/null 2>&1; done
     coeurs_mesures=1
   else
-    commande "renice -n 19 -p $gentil >/dev/null"
+    commande_suite "renice -n 19 -p $gentil >/dev/null"
   fi
   renice -n 19 -p "$gentil" >/dev/null 2>&1
   mesurer_parts "$fenetre" "De nouveau, pendant @ :"
   local autres gentil_part="${parts[0]} %"
   autres=$(en_pourcents "${parts[@]:1}")
-  ((parts[0] == 0)) && gentil_part="moins de 1 %"
-  dire "À nice 19, $gentil n'a plus que $gentil_part du cœur ; les autres, à nice 0,"
+  local peu="n'a plus que $gentil_part du cœur"
+  if ((parts[0] == 0)); then
+    gentil_part="moins de 1 %"
+    peu="n'a presque plus rien (moins de 1 %)"
+  fi
+  dire "À nice 19, $gentil $peu ; les autres, à nice $base,"
   dire "$autres."
   local essayer="top -p $liste"
   ((${#liste} > 20)) && essayer="top"
   moment "nice 19 : $gentil_part du cœur, contre $autres. $essayer"
 
+  arreter_tourneurs
+}
+
+arreter_tourneurs() {
   commande "kill ${tourneurs[*]}"
   kill "${tourneurs[@]}" 2>/dev/null
   { wait "${tourneurs[@]}"; } 2>/dev/null
