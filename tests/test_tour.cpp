@@ -436,3 +436,69 @@ TEST(Tour, InClassEveryStopFitsItsPaneAt80x24SecondHalf)
     auto etapes = etapes_de_la_visite();
     chaque_arret_tient({etapes.begin() + static_cast<long>(etapes.size() / 2), etapes.end()});
 }
+
+// The scheduling stop measures for real: each share is the CPU time its row
+// shows over the time measured; every loop gets some, none more than a core,
+// the one at nice 19 far less than the others, and together they never get
+// more than the cores.
+// The copy-on-write stop: the child's pages shared after fork, then as many
+// pages copied, and page faults, as it wrote. Loose bounds: a loaded machine
+// gives less to the tour's loops, not a different lesson.
+TEST(Tour, SchedulingAndCopyOnWriteStopsShowTheKernelsFigures)
+{
+    auto r = executer(visite({"ordonnancement", "copie-sur-ecriture"}), 30s);
+    ASSERT_EQ(r.code, 0) << r.sortie;
+    const std::string &sortie = r.sortie;
+    auto decimal = [](const std::string &t) { return std::stod(std::regex_replace(t, std::regex(","), ".")); };
+    std::regex table("pendant ([\\d,]+) s" + nb + ":\n.*\n((?: +\\d+ +\\d+ +[\\d,]+ s → +[\\d,]+ s +\\d+" + nb +
+                     "%\n)+) +ensemble +(\\d+)" + nb + "% sur (\\d+)");
+    std::regex ligne(" +(\\d+) +(\\d+) +([\\d,]+) s → +([\\d,]+) s +(\\d+)" + nb + "%\n");
+    std::vector<std::vector<std::pair<int, int>>> tables; // (nice, share) by row
+    std::vector<unsigned> coeurs;                         // the cores they may run on
+    for (auto t = std::sregex_iterator(sortie.begin(), sortie.end(), table); t != std::sregex_iterator(); ++t) {
+        const double duree = decimal((*t)[1]);
+        const std::string lignes = (*t)[2];
+        int somme = 0;
+        tables.emplace_back();
+        for (auto l = std::sregex_iterator(lignes.begin(), lignes.end(), ligne); l != std::sregex_iterator(); ++l) {
+            const int part = std::stoi((*l)[5]);
+            EXPECT_NEAR(part, (decimal((*l)[4]) - decimal((*l)[3])) * 100 / duree, 2 + part * 0.1) << (*l)[0];
+            tables.back().emplace_back(std::stoi((*l)[2]), part);
+            somme += part;
+        }
+        EXPECT_EQ(somme, std::stoi((*t)[3]));
+        EXPECT_LE(somme, std::stoi((*t)[4]) + 5) << "more than the cores";
+        coeurs.push_back(std::stoi((*t)[4]) / 100);
+    }
+    ASSERT_EQ(tables.size(), 2u) << sortie;
+    EXPECT_EQ(tables[0].size(), coeurs[0] + 1u) << "not one loop more than the cores";
+    // Each ready loop gets its turn, and none more than the one core it can
+    // run on at a time (over a couple of seconds, shares need not be equal:
+    // one may keep a core while two share the other).
+    // They all have the tour's nice: 0, or what it was started under.
+    const int base = tables[0][0].first;
+    for (auto [nice, part] : tables[0]) {
+        EXPECT_EQ(nice, base);
+        EXPECT_GT(part, 0);
+        EXPECT_LE(part, 105);
+    }
+    // Then all on one core, where the weights alone share it out: 15 at
+    // nice 19, 1024 at nice 0 (110 at nice 10).
+    EXPECT_EQ(coeurs[1], 1u);
+    EXPECT_EQ(tables[1][0].first, 19);
+    for (std::size_t i = 1; i < tables[1].size(); i++) {
+        EXPECT_EQ(tables[1][i].first, base);
+        EXPECT_LE(2 * tables[1][0].second, tables[1][i].second + 2) << "nice 19 did not pull apart";
+    }
+
+    // The child's row after fork: all shared, nothing private; then the
+    // pages it wrote, copied one by one.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(sortie, m, std::regex(" fils +\\d+ +[\\d,]+ +([\\d,]+) +([\\d,]+) ")));
+    EXPECT_GE(decimal(m[1]), 60);
+    EXPECT_LT(decimal(m[2]), 4);
+    const int ecrites = std::stoi(chercher(sortie, "le fils a écrit (\\d+) pages"));
+    ASSERT_TRUE(std::regex_search(sortie, m, std::regex("Chez le fils, (\\d+) pages privées de plus \\([\\d,]+ Mio\\) et (\\d+) défauts")));
+    EXPECT_NEAR(std::stoi(m[1]), ecrites, 64 + ecrites / 50);
+    EXPECT_NEAR(std::stoi(m[2]), ecrites, 64 + ecrites / 50);
+}
