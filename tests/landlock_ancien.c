@@ -27,6 +27,6 @@ long syscall(long numero, ...)
         return 2;
     static long (*noyau)(long, ...);
     if (noyau == 0)
-        noyau = (long (*)(long, ...))dlsym(RTLD_NEXT, "syscall");
+        *(void **)&noyau = dlsym(RTLD_NEXT, "syscall"); // as dlsym(3) says to
     return noyau(numero, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
