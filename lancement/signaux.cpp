@@ -12,6 +12,8 @@
 // waiting (SECCOMP_IOCTL_NOTIF_ID_VALID). What is unsure is refused (EPERM).
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -19,6 +21,7 @@
 #include <linux/seccomp.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 #include "interne.h"
 
@@ -32,20 +35,47 @@ struct Etat {
     unsigned long long depart;
 };
 
+// A file of /proc/PID, read in one go (a call that signals waits meanwhile).
+bool lire_proc(pid_t pid, const char *fichier, char (&texte)[2048])
+{
+    char chemin[64];
+    std::snprintf(chemin, sizeof chemin, "/proc/%d/%s", pid, fichier);
+    int fd = open(chemin, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ssize_t n = read(fd, texte, sizeof texte - 1);
+    close(fd);
+    texte[n > 0 ? n : 0] = '\0';
+    return n > 0;
+}
+
+// What /proc/PID/stat says of the process pid: its parent, group and start.
+std::optional<Etat> lire_etat(pid_t pid)
+{
+    char texte[2048];
+    if (pid <= 0 || !lire_proc(pid, "stat", texte))
+        return std::nullopt;
+    const char *apres = std::strrchr(texte, ')'); // the name may hold anything
+    Etat e{pid, 0, 0, 0};
+    char etat;
+    // state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt
+    // utime stime cutime cstime priority nice threads itrealvalue starttime
+    if (apres == nullptr ||
+        std::sscanf(apres + 1, " %c %d %d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d "
+                               "%*d %*d %*d %llu",
+                    &etat, &e.parent, &e.groupe, &e.depart) != 4)
+        return std::nullopt;
+    return e;
+}
+
 // The process that thread (or process) tid belongs to, as /proc says now.
 std::optional<Etat> etat_de(pid_t tid)
 {
-    if (tid <= 0)
+    char statut[2048];
+    if (tid <= 0 || !lire_proc(tid, "status", statut))
         return std::nullopt;
-    std::string statut = contenu_fichier("/proc/" + std::to_string(tid) + "/status");
-    auto pos = statut.find("\nTgid:");
-    if (pos == std::string::npos)
-        return std::nullopt;
-    pid_t processus = static_cast<pid_t>(std::atoi(statut.c_str() + pos + 6));
-    auto e = processus > 0 ? lire_stat(processus) : std::nullopt;
-    if (!e)
-        return std::nullopt;
-    return Etat{processus, e->parent, e->groupe, e->depart};
+    const char *tgid = std::strstr(statut, "\nTgid:");
+    return tgid ? lire_etat(static_cast<pid_t>(std::atoi(tgid + 6))) : std::nullopt;
 }
 
 // Whether the process is the caller's, or one of its descendants, or one of
@@ -57,10 +87,10 @@ bool des_siens(Etat e, pid_t appelant, const Ecoute &ecoute)
             return true;
         if (e.parent <= 1)
             return false;
-        auto parent = lire_stat(e.parent);
+        auto parent = lire_etat(e.parent);
         if (!parent || parent->depart > e.depart)
             return false; // gone, or its pid is someone else's now
-        e = {e.parent, parent->parent, parent->groupe, parent->depart};
+        e = *parent;
     }
     return false;
 }
@@ -77,7 +107,7 @@ int refus_processus(pid_t cible, pid_t appelant, const Ecoute &ecoute, Etat &vue
 int refus_groupe(pid_t groupe, pid_t appelant, const Ecoute &ecoute)
 {
     if (groupe == ecoute.racine) {
-        auto racine = lire_stat(groupe);
+        auto racine = lire_etat(groupe);
         if (racine && racine->depart == ecoute.depart)
             return 0; // only the program's processes can have joined it
     }
@@ -88,11 +118,11 @@ int refus_groupe(pid_t groupe, pid_t appelant, const Ecoute &ecoute)
         if (nom.find_first_not_of("0123456789") != std::string::npos)
             continue;
         pid_t pid = std::stoi(nom);
-        auto e = lire_stat(pid);
+        auto e = lire_etat(pid);
         if (!e || e->groupe != groupe)
             continue;
         vu = true;
-        if (!des_siens({pid, e->parent, e->groupe, e->depart}, appelant, ecoute))
+        if (!des_siens(*e, appelant, ecoute))
             return EPERM;
     }
     return vu ? 0 : ESRCH;
@@ -144,7 +174,7 @@ int refus_de_signal(const seccomp_notif &notification, const Ecoute &ecoute, int
     if (refus != 0)
         return refus;
     if (vue.processus > 0) {
-        auto encore = lire_stat(vue.processus);
+        auto encore = lire_etat(vue.processus);
         if (!encore || encore->depart != vue.depart)
             return EPERM;
     }
