@@ -131,7 +131,8 @@ void recevoir(int fd)
                                           recue.data.args[1] != 0, Horloge::now()});
             return;
         }
-        copie = e->second;
+        copie.racine = e->second.racine;
+        copie.depart = e->second.depart;
     }
     struct seccomp_notif_resp reponse = {};
     reponse.id = recue.id;

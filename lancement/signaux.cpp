@@ -4,8 +4,9 @@
 // at the moment of the call:
 // - kill(pid), tkill, tgkill, rt_sigqueueinfo, rt_tgsigqueueinfo, and
 //   fcntl(F_SETOWN) (SIGIO's owner): the process the pid names;
-// - kill(0), kill(-group), F_SETOWN of a group: every member of the group,
-//   or the program's own group while the program is not reaped;
+// - kill(0), kill(-group), F_SETOWN of a group: every member of the group;
+// - the program's own group, while the program is not reaped, is the
+//   program's, orphans adopted by the caller included;
 // - kill(-1) reaches every process the user may signal: refused.
 // Against a pid used again meanwhile: a parent starts no later than its
 // child, the target's start is read again last, and the call must still be
@@ -78,10 +79,21 @@ std::optional<Etat> etat_de(pid_t tid)
     return tgid ? lire_etat(static_cast<pid_t>(std::atoi(tgid + 6))) : std::nullopt;
 }
 
+// Whether the program is not reaped yet: its group is then its own still,
+// and only its processes can have joined it (setpgid needs the process
+// itself or its parent), even those orphaned and adopted by the caller.
+bool racine_la_meme(const Ecoute &ecoute)
+{
+    auto racine = lire_etat(ecoute.racine);
+    return racine && racine->depart == ecoute.depart;
+}
+
 // Whether the process is the caller's, or one of its descendants, or one of
-// the program's.
+// the program's (a descendant, or in its group).
 bool des_siens(Etat e, pid_t appelant, const Ecoute &ecoute)
 {
+    if (e.groupe == ecoute.racine && racine_la_meme(ecoute))
+        return true;
     for (int pas = 0; pas < 1 << 16; pas++) {
         if (e.processus == appelant || (e.processus == ecoute.racine && e.depart == ecoute.depart))
             return true;
@@ -106,11 +118,8 @@ int refus_processus(pid_t cible, pid_t appelant, const Ecoute &ecoute, Etat &vue
 
 int refus_groupe(pid_t groupe, pid_t appelant, const Ecoute &ecoute)
 {
-    if (groupe == ecoute.racine) {
-        auto racine = lire_etat(groupe);
-        if (racine && racine->depart == ecoute.depart)
-            return 0; // only the program's processes can have joined it
-    }
+    if (groupe == ecoute.racine && racine_la_meme(ecoute))
+        return 0;
     bool vu = false;
     std::error_code ignore;
     for (const auto &entree : fs::directory_iterator("/proc", ignore)) {
