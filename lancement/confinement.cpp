@@ -164,7 +164,10 @@ constexpr __u32 hors_abi = 0;
 // would open them beyond seccomp's sight, and system calls of another ABI
 // (x32, 32-bit), which this filter does not read. Also what Landlock does
 // not bound: characters pushed into the input of the terminal (TIOCSTI: the
-// caller's, through /dev/tty, where its shell would read them) and, before
+// caller's, through /dev/tty, where its shell would read them), the
+// terminal's foreground group changed (TIOCSPGRP: the caller's keyboard
+// signals would go to the program; the terminal a program is given is not
+// its controlling one, where it would mean something) and, before
 // Landlock's version 3 (Linux 6.2), truncate(2) on a path (ftruncate stays:
 // it needs a descriptor open for writing, which Landlock bounds).
 bool filtrer_sockets(bool sans_truncate)
@@ -183,9 +186,10 @@ bool filtrer_sockets(bool sans_truncate)
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, sans_truncate ? SYS_truncate : 0xffffffff, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, refus),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_ioctl, 0, 4),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_ioctl, 0, 5),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[1])),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, TIOCSTI, 0, 1),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, TIOCSTI, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, TIOCSPGRP, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 3),

@@ -6,7 +6,8 @@
 // - files: it may read and run the system's folders (/usr, /etc, /proc...)
 //   and the ones named in lisibles, write only its own folder (dossier);
 //   Landlock (Linux 5.13); before its version 3 (6.2), which bounds truncate(2),
-//   seccomp refuses truncate(2); seccomp refuses TIOCSTI on any terminal;
+//   seccomp refuses truncate(2); seccomp refuses TIOCSTI and TIOCSPGRP on
+//   any terminal;
 // - signals and tracing: only its own descendants and itself. Tracing:
 //   Landlock (5.13). Signals: Landlock's scoping (6.12); where the kernel's
 //   Landlock lacks it (Debian 12's 6.1), seccomp's listener sends every call
