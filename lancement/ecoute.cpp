@@ -10,6 +10,7 @@
 //   (signaux.cpp); what cannot be checked soundly is refused outright.
 // A thread of the caller's receives every notification, so that a signal
 // never waits for the caller's next wait.
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
@@ -49,14 +50,15 @@ namespace {
 constexpr __u32 aucun_appel = 0xffffffff; // a number no system call has
 
 // The filter, with the comparisons of a job not asked for made on a number
-// no system call has (the jumps stay the same).
-std::vector<sock_filter> filtre_d_ecoute(bool sigchld, bool signaux)
+// no system call has (the jumps stay the same). Made in the started process,
+// between fork and exec: nothing allocated.
+std::array<sock_filter, 23> filtre_d_ecoute(bool sigchld, bool signaux)
 {
     auto si = [&](bool voulu, __u32 valeur) { return voulu ? valeur : aucun_appel; };
     // Where each test jumps, by its index below.
     constexpr int laisser = 20, ecouter = 21, refuser = 22;
     auto vers = [](int depuis, int cible) { return static_cast<__u8>(cible - depuis - 1); };
-    std::vector<sock_filter> f = {
+    return {{
         /* 0 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
         /* 1 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, architecture, 0, vers(1, laisser)),
         /* 2 */ BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
@@ -88,8 +90,7 @@ std::vector<sock_filter> filtre_d_ecoute(bool sigchld, bool signaux)
         /* 20 */ BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         /* 21 */ BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
         /* 22 */ BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
-    };
-    return f;
+    }};
 }
 
 void envoyer_descripteur(int canal, int fd)

@@ -75,6 +75,7 @@ Session::Session(const std::string &programme, const std::string &nom,
         waitpid(pid, nullptr, 0); // it has already ended
         if (ecoute_ >= 0)
             oublier_ecoute(ecoute_);
+        ecoute_ = -1;
         throw Inexecutable(programme + " : " + raison(e));
     }
     pid_ = pid;
