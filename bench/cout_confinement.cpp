@@ -1,7 +1,9 @@
 // What confinement costs: one program started plain and confined, many
-// times; then a whole check by verifier, as it is and on a kernel made to lack
-// the confinement's mechanisms (sans_mecanismes, from the tests), where
-// nothing is confined.
+// times; then whole checks by verifier, as it is, on a kernel made to lack
+// the confinement's mechanisms (sans_mecanismes, from the tests: neither
+// files nor network confined), and with Linux 6.1's Landlock (landlock_ancien,
+// from the tests), where seccomp's listener bounds signals, each call that
+// signals going through a thread of verifier's.
 //
 //     build/bin/bench_confinement [RUNS]
 #include <algorithm>
@@ -62,20 +64,28 @@ int main(int argc, char *argv[])
                 fois, 1e3 * mediane(libre), 1e3 * mediane(confine),
                 1e3 * (mediane(confine) - mediane(libre)));
 
-    // A whole check: every program it starts, the compiler's included.
-    std::vector<double> avec, sans;
+    // Whole checks: every program they start, the compiler's included.
     const int checks = std::max(3, fois / 20);
-    std::vector<std::string> args = {"sans-zombie", SOLUTION};
-    for (int k = 0; k < checks; k++) {
-        avec.push_back(duree({.programme = CHEMIN_VERIFIER, .arguments = args,
-                              .entree = Flux::nul}));
+    for (const char *exercice : {"sans-zombie", "signaux"}) {
+        std::vector<double> avec, sans, ancien;
+        std::vector<std::string> args = {exercice,
+                                         std::string(EXERCICES) + "/" + exercice + "/solution.cpp"};
         std::vector<std::string> sous = {CHEMIN_VERIFIER};
         sous.insert(sous.end(), args.begin(), args.end());
-        sans.push_back(duree({.programme = CHEMIN_SANS_MECANISMES, .arguments = sous,
-                              .entree = Flux::nul}));
+        for (int k = 0; k < checks; k++) {
+            avec.push_back(duree({.programme = CHEMIN_VERIFIER, .arguments = args,
+                                  .entree = Flux::nul}));
+            sans.push_back(duree({.programme = CHEMIN_SANS_MECANISMES, .arguments = sous,
+                                  .entree = Flux::nul}));
+            ancien.push_back(duree({.programme = CHEMIN_VERIFIER, .arguments = args,
+                                    .entree = Flux::nul,
+                                    .environnement = {{"LD_PRELOAD", CHEMIN_LANDLOCK_ANCIEN}}}));
+        }
+        std::printf("verifier %s solution.cpp, median of %d: confined %.3f s (+%.0f ms a check "
+                    "against files and network unconfined, %.3f s); with Linux 6.1's Landlock "
+                    "%.3f s\n",
+                    exercice, checks, mediane(avec), 1e3 * (mediane(avec) - mediane(sans)),
+                    mediane(sans), mediane(ancien));
     }
-    std::printf("verifier sans-zombie solution.cpp, median of %d: confined %.3f s, "
-                "unconfined %.3f s (+%.0f ms a check)\n",
-                checks, mediane(avec), mediane(sans), 1e3 * (mediane(avec) - mediane(sans)));
     fs::remove_all(dossier);
 }

@@ -11,6 +11,7 @@
 #include <linux/seccomp.h>
 #include <linux/types.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -124,17 +125,20 @@ bool ecrire_dans(const char *chemin, const char *texte)
     return fait;
 }
 
-// A network namespace with no interface up. Root makes it directly (and
-// must, in a chroot, where the kernel refuses user namespaces); anyone else
-// in a user namespace where the program is still who it was, so that
-// nothing it prints or reads of itself changes.
+// A network namespace with no interface up, and an IPC namespace (the
+// user's System V IPC and POSIX message queues out of reach) where the
+// kernel gives it along. Root makes them directly (and must, in a chroot,
+// where the kernel refuses user namespaces); anyone else in a user namespace
+// where the program is still who it was, so that nothing it prints or reads
+// of itself changes.
 bool isoler_du_reseau()
 {
-    if (unshare(CLONE_NEWNET) == 0)
+    if (unshare(CLONE_NEWNET | CLONE_NEWIPC) == 0 || unshare(CLONE_NEWNET) == 0)
         return true;
     uid_t uid = geteuid();
     gid_t gid = getegid();
-    if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNET | CLONE_NEWIPC) != 0 &&
+        unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
         return false;
     char ligne[64];
     std::snprintf(ligne, sizeof ligne, "%u %u 1\n", uid, uid);
@@ -158,8 +162,15 @@ constexpr __u32 hors_abi = 0;
 // What a network namespace does not stop: local sockets reached by their
 // path (socket(AF_UNIX), while socketpair stays allowed), io_uring, which
 // would open them beyond seccomp's sight, and system calls of another ABI
-// (x32, 32-bit), which this filter does not read.
-bool filtrer_sockets()
+// (x32, 32-bit), which this filter does not read. Also what Landlock does
+// not bound: characters pushed into the input of the terminal (TIOCSTI: the
+// caller's, through /dev/tty, where its shell would read them), the
+// terminal's foreground group changed (TIOCSPGRP: the caller's keyboard
+// signals would go to the program; the terminal a program is given is not
+// its controlling one, where it would mean something) and, before
+// Landlock's version 3 (Linux 6.2), truncate(2) on a path (ftruncate stays:
+// it needs a descriptor open for writing, which Landlock bounds).
+bool filtrer_sockets(bool sans_truncate)
 {
     if (architecture == 0)
         return false;
@@ -173,6 +184,14 @@ bool filtrer_sockets()
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_io_uring_setup, 0, 1),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, sans_truncate ? SYS_truncate : 0xffffffff, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, refus),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_ioctl, 0, 5),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[1])),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, TIOCSTI, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, TIOCSPGRP, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 3),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, args[0])),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AF_UNIX, 0, 1),
@@ -201,8 +220,8 @@ Promesses confiner(const Confinement &c, const char *terminal)
     tenues.reseau = reseau_isole || isoler_du_reseau();
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return tenues;
-    tenues.reseau = filtrer_sockets() && tenues.reseau;
     long version = version_landlock();
+    tenues.reseau = filtrer_sockets(version < 3) && tenues.reseau;
     tenues.fichiers = enfermer_fichiers(c, terminal, version);
     tenues.signaux = tenues.fichiers && version >= 6;
     return tenues;
@@ -221,6 +240,7 @@ Promesses promesses_du_confinement()
     pid_t essai = fork();
     if (essai == 0) {
         Promesses p = confiner(partout, "");
+        p.signaux = p.signaux || ecouter(-1, false, true);
         char bits = static_cast<char>(p.fichiers | p.signaux << 1 | p.reseau << 2);
         _exit(write(canal[1], &bits, 1) == 1 ? 0 : 1);
     }
@@ -244,11 +264,9 @@ std::string risques_du_confinement()
     if (!p.fichiers)
         ajouter("lire et écrire les fichiers de l'utilisateur et suivre ses processus "
                 "(ce noyau n'a pas Landlock)");
-    if (p.fichiers && !p.signaux)
-        ajouter("envoyer des signaux aux autres processus de l'utilisateur (le Landlock de ce "
-                "noyau ne borne pas les signaux : Linux 6.12 le fait)");
-    if (!p.fichiers && !p.signaux)
-        ajouter("envoyer des signaux aux autres processus de l'utilisateur");
+    if (!p.signaux)
+        ajouter("envoyer des signaux aux autres processus de l'utilisateur (ce noyau n'a ni "
+                "le Landlock de Linux 6.12 ni l'écoute de seccomp pour les borner)");
     if (!p.reseau)
         ajouter("se servir du réseau (ce noyau refuse un espace de noms réseau sans privilège)");
     for (std::size_t pos; (pos = risques.find(" : ")) != std::string::npos;)

@@ -5,15 +5,21 @@
 // What it holds, and by which of the kernel's unprivileged mechanisms:
 // - files: it may read and run the system's folders (/usr, /etc, /proc...)
 //   and the ones named in lisibles, write only its own folder (dossier);
-//   Landlock (Linux 5.13);
+//   Landlock (Linux 5.13); before its version 3 (6.2), which bounds truncate(2),
+//   seccomp refuses truncate(2); seccomp refuses TIOCSTI and TIOCSPGRP on
+//   any terminal;
 // - signals and tracing: only its own descendants and itself. Tracing:
 //   Landlock (5.13). Signals: Landlock's scoping (6.12); where the kernel's
-//   Landlock lacks it (Debian 12's 6.1), signals are not bounded, and
-//   risques_du_confinement says so;
+//   Landlock lacks it (Debian 12's 6.1), seccomp's listener sends every call
+//   that signals another process to a thread of the caller's, which checks
+//   the target in /proc (signaux.cpp, 5.5); pidfd_send_signal, F_SETOWN_EX
+//   and FIOSETOWN are refused there;
 // - no network, loopback included: a network namespace of its own, in a user
 //   namespace of its own (mapped to the same user, so the program sees
 //   nothing change), and seccomp refuses it local (AF_UNIX) sockets other
-//   than socketpair's, and io_uring, which would go round seccomp;
+//   than socketpair's, and io_uring, which would go round seccomp; with them,
+//   an IPC namespace: the user's System V IPC and message queues are not
+//   reachable;
 // - a clean environment: the caller's PATH and LANG, HOME and TMPDIR pointing
 //   to dossier, which is also its working folder; nothing else of the
 //   caller's (the launch's own changes apply on top);

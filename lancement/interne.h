@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <linux/seccomp.h>
 #include <sys/resource.h>
 
 #include "confinement.h"
@@ -38,23 +39,39 @@ bool interdire_fork();
 // The RLIMIT_NPROC of a restreint program run as uid.
 rlim_t plafond_processus(uid_t uid);
 
-// --- deferring SIGCHLD's changes (sigchld_differe.cpp) ----------------------
+// --- seccomp's listener (ecoute.cpp, signaux.cpp) ---------------------------
 
-// In the started process: seccomp's listener, sent to the caller over canal.
-void ecouter_sigchld(int canal);
+// In the started process: one filter whose listener goes to the caller over
+// canal (or is only tried, canal < 0), for SIGCHLD's changes (sigchld) and
+// for signals to other processes (signaux). False if the kernel refused it.
+bool ecouter(int canal, bool sigchld, bool signaux);
 // In the caller: the listener the child sent, or -1.
 int recevoir_ecoute(int canal);
-// A change waiting to be let through, and since when.
+// A change of SIGCHLD's action waiting to be let through, and since when.
 struct Demande {
     unsigned long long id;
     pid_t pid;
     bool change; // an action is set, not only read
     Horloge::time_point depuis;
 };
-// The listening descriptors of the live programs, and what waits on each.
-std::map<int, std::vector<Demande>> &ecoutes();
-// Lets through the changes that may go now.
+// A live program's listener: the program, and what waits on it.
+struct Ecoute {
+    pid_t racine = -1;               // the program started
+    unsigned long long depart = 0;   // when it started (/proc/PID/stat), against pid reuse
+    std::vector<Demande> demandes;   // SIGCHLD's changes
+};
+// The listeners of the live programs, by descriptor (under the listener's lock).
+std::map<int, Ecoute> &ecoutes();
+// In the caller, once the program is started: its listener is served from now
+// on; oublier_ecoute closes it (every call still waiting then fails).
+void suivre_ecoute(int fd, pid_t racine);
+void oublier_ecoute(int fd);
+// Lets through SIGCHLD's changes that may go now.
 void servir_ecoutes();
+// 0 if the signal asked for in notification (by fd) may go, else the errno
+// the call fails with: only the caller itself, its descendants and the
+// program's may be signalled.
+int refus_de_signal(const seccomp_notif &notification, const Ecoute &ecoute, int fd);
 
 // --- /proc (proc.cpp) ------------------------------------------------------
 

@@ -131,7 +131,7 @@ public:
     void relancer_terminal();
 
     // Whether its changes of SIGCHLD's action are deferred (sigchld_differe).
-    bool sigchld_differe() const { return ecoute_ >= 0; }
+    bool sigchld_differe() const { return sigchld_differe_; }
 
 private:
     struct Flot {
@@ -163,7 +163,8 @@ private:
     bool ramasseur_;
     int place_ = -1; // in the table of live groups (arreter_tout)
     int esclave_arrete_ = -1; // a slave descriptor kept to restart the output
-    int ecoute_ = -1;         // seccomp's notifications (sigchld_differe)
+    int ecoute_ = -1;         // seccomp's notifications (sigchld_differe, signals)
+    bool sigchld_differe_ = false;
 };
 
 struct Resultat {

@@ -402,7 +402,7 @@ void Processus::preparer_flux(const Lancement &l, Depart &d)
             if (fd >= 0 && fchown(fd, d.qui->uid, d.qui->gid) != 0)
                 echec("impossible de confier un flux à l'utilisateur sans privilège");
     tube(d.rapport);
-    if (l.sigchld_differe &&
+    if ((l.sigchld_differe || l.confinement) &&
         socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, d.canal_ecoute) != 0)
         echec("impossible de créer une paire de sockets");
 }
@@ -462,10 +462,13 @@ void Processus::devenir_le_programme(const Lancement &l, const Depart &d)
         message[0] = confinement;
     else {
         // What this kernel cannot hold, promesses_du_confinement() says.
+        Promesses tenues;
         if (l.confinement)
-            confiner(*l.confinement, d.terminal.c_str());
-        if (l.sigchld_differe)
-            ecouter_sigchld(d.canal_ecoute[1]);
+            tenues = confiner(*l.confinement, d.terminal.c_str());
+        // Signals that Landlock does not scope here go by the listener.
+        const bool borner = l.confinement && !tenues.signaux;
+        if (l.sigchld_differe || borner)
+            ecouter(d.canal_ecoute[1], l.sigchld_differe, borner);
         // After the change of user, which clears it: the program ends
         // with the thread that started it, whatever ends that thread.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -495,12 +498,13 @@ void Processus::apres_le_fork(const Lancement &l, Depart &d)
     if (d.esclave >= 0)
         close(d.esclave);
     close(d.rapport[1]);
-    if (l.sigchld_differe) {
+    if (d.canal_ecoute[0] >= 0) {
         close(d.canal_ecoute[1]);
         ecoute_ = recevoir_ecoute(d.canal_ecoute[0]);
         close(d.canal_ecoute[0]);
         if (ecoute_ >= 0)
-            ecoutes()[ecoute_];
+            suivre_ecoute(ecoute_, pid_);
+        sigchld_differe_ = ecoute_ >= 0 && l.sigchld_differe;
     }
     int message[2] = {0, 0};
     ssize_t n = read(d.rapport[0], message, sizeof message);
@@ -563,10 +567,8 @@ void Processus::liberer()
     if (esclave_arrete_ >= 0)
         close(esclave_arrete_);
     esclave_arrete_ = -1;
-    if (ecoute_ >= 0) {
-        ecoutes().erase(ecoute_);
-        close(ecoute_);
-    }
+    if (ecoute_ >= 0)
+        oublier_ecoute(ecoute_);
     ecoute_ = -1;
     for (Flot *f : {&sortie_, &erreur_, &terminal_}) {
         if (f->fd >= 0)

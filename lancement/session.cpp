@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,10 @@ Session::Session(const std::string &programme, const std::string &nom,
         close(tube[1]);
         throw std::runtime_error("pipe : " + raison(e));
     }
+    // Carries seccomp's listener, where signals need it (confinement.h).
+    int canal[2] = {-1, -1};
+    if (confinement && socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, canal) != 0)
+        canal[0] = canal[1] = -1;
     pid_t pid = fork();
     if (pid == 0) {
         sigset_t aucun;
@@ -40,8 +45,8 @@ Session::Session(const std::string &programme, const std::string &nom,
         int nul = open("/dev/null", O_WRONLY);
         dup2(nul, 1);
         dup2(nul, 2);
-        if (confinement)
-            confiner(*confinement, "");
+        if (confinement && !confiner(*confinement, "").signaux && canal[1] >= 0)
+            ecouter(canal[1], false, true);
         execvp(programme.c_str(), argv.data());
         int e = errno;
         (void)!write(erreur[1], &e, sizeof e);
@@ -50,6 +55,12 @@ Session::Session(const std::string &programme, const std::string &nom,
     int e = errno;
     close(tube[0]);
     close(erreur[1]);
+    if (canal[0] >= 0) {
+        close(canal[1]);
+        if (pid > 0 && (ecoute_ = recevoir_ecoute(canal[0])) >= 0)
+            suivre_ecoute(ecoute_, pid);
+        close(canal[0]);
+    }
     if (pid < 0) {
         close(tube[1]);
         close(erreur[0]);
@@ -62,6 +73,9 @@ Session::Session(const std::string &programme, const std::string &nom,
     if (n == sizeof e) {
         close(tube[1]);
         waitpid(pid, nullptr, 0); // it has already ended
+        if (ecoute_ >= 0)
+            oublier_ecoute(ecoute_);
+        ecoute_ = -1;
         throw Inexecutable(programme + " : " + raison(e));
     }
     pid_ = pid;
@@ -83,10 +97,13 @@ bool Session::terminer(Duree limite)
     auto fin = std::chrono::steady_clock::now() + limite;
     for (;;) {
         while (waitpid(-groupe, nullptr, WNOHANG) > 0) {}
-        if (!groupe_present(groupe))
-            return true;
-        if (std::chrono::steady_clock::now() > fin)
-            return false;
+        bool fini = !groupe_present(groupe);
+        if (fini || std::chrono::steady_clock::now() > fin) {
+            if (ecoute_ >= 0)
+                oublier_ecoute(ecoute_);
+            ecoute_ = -1;
+            return fini;
+        }
         std::this_thread::sleep_for(1ms);
     }
 }

@@ -36,6 +36,7 @@ public:
 private:
     pid_t pid_ = -1;
     int ecriture_ = -1;
+    int ecoute_ = -1; // seccomp's listener, where signals need it
 };
 
 } // namespace lancement
