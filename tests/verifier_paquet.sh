@@ -51,9 +51,11 @@ fichiers=(common/signaler_echec.h common/signaler_echec.cpp exercices/enonces.pd
 [[ -L $dossier/usr/bin/visite-processus && -f $dossier/usr/share/man/man1/visite-processus.1.gz ]] ||
   { echo "missing: the tour, visite-processus, or its page"; manque=1; }
 [[ -f $dossier/usr/share/man/man7/processus-en-direct.7.gz ]] || { echo "missing page: processus-en-direct.7.gz"; manque=1; }
-for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
+mapfile -t exercices < <(grep -E '^[a-z]' "$racine/exercices/liste")
+for e in "${exercices[@]}"; do
   fichiers+=("exercices/$e/enonce.md" "exercices/$e/enonce.pdf")
-  for f in $(grep -sE '^[^#]' "$racine/exercices/$e/depart"); do
+  mapfile -t departs < <(grep -sE '^[^#]' "$racine/exercices/$e/depart")
+  for f in "${departs[@]}"; do
     fichiers+=("exercices/$e/$(basename "$f")")
   done
 done
@@ -61,7 +63,8 @@ for f in "${fichiers[@]}"; do
   [[ -f $dossier/usr/share/processus-en-direct/$f ]] || { echo "missing: $f"; manque=1; }
 done
 # The demonstration programs' own sources, which the tour shows excerpts of.
-for p in $(sed -n 's/^\(dix\|demonstrations\)://p' "$racine/programmes"); do
+read -ra montres < <(sed -n 's/^\(dix\|demonstrations\)://p' "$racine/programmes" | tr '\n' ' ')
+for p in "${montres[@]}"; do
   compgen -G "$dossier/usr/share/processus-en-direct/*/$p.cpp" >/dev/null ||
     { echo "missing source: $p.cpp"; manque=1; }
 done
@@ -73,7 +76,7 @@ fi
 dpkg-deb -x "$enseignant" "$dossier/enseignant"
 materiel=$dossier/enseignant/usr/share/processus-en-direct-enseignant
 [[ -f $materiel/plan-de-tp.md ]] || { echo "missing: the lab plan"; manque=1; }
-for e in $(grep -E '^[a-z]' "$racine/exercices/liste"); do
+for e in "${exercices[@]}"; do
   ls "$materiel/exercices/$e"/solution.* >/dev/null 2>&1 || { echo "missing: $e's solution"; manque=1; }
 done
 ((manque == 0))
@@ -103,6 +106,7 @@ if ((EUID == 0)); then
   chown -R 65534:65534 "$maison"
   en_utilisateur=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
 fi
+# shellcheck disable=SC2016 # expanded by that bash, in the user's home
 "${en_utilisateur[@]}" env -i HOME="$maison" PATH=/usr/bin:/bin LANG=C.UTF-8 bash -euo pipefail -c '
   dpkg-deb -x ~/processus-en-direct_*.deb ~/processus-en-direct
   export PATH="$HOME/processus-en-direct/usr/bin:$PATH"

@@ -1,4 +1,5 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # What every stop of the tour uses to write and to wait. Sourced by the tour.
 
 # --- small tools -------------------------------------------------------------
@@ -171,7 +172,7 @@ rapport() { local d=$(($1 * 10 / $2)); printf '%d,%d' $((d / 10)) $((d % 10)); }
 # installs beside the programs (share/processus-en-direct). When the lines
 # cannot be found, says so in one line and returns 1.
 montrer_code() {
-  local fichier=$1 debut=$2 fin=$3 chemin= d
+  local fichier=$1 debut=$2 fin=$3 chemin='' d
   for d in "$racine" "$bin/../share/processus-en-direct"; do
     [[ -f $d/$fichier ]] && { chemin=$d/$fichier; break; }
   done

@@ -1,4 +1,5 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # The tour's live view: the tree of its processes, read from ps and /proc, and
 # the tmux pane that shows it. Sourced by the tour.
 
@@ -101,6 +102,7 @@ depart() {
 # during a read, makes bash 5.2 abort.
 tuer_marques() {
   local environs=(/proc/[0-9]*/environ) f p
+  # shellcheck disable=SC2013 # /proc's paths have no blanks, and no mapfile here
   for f in $(grep -lzx "TOUR_VISITE=$1" "${environs[@]}" 2>/dev/null); do
     p=${f#/proc/}
     p=${p%/environ}

@@ -1,4 +1,5 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # copie-sur-ecriture: after fork, parent and child share their memory until
 # one of them writes; then only the pages written are copied, one by one.
 resume["copie-sur-ecriture"]="après fork, la mémoire partagée jusqu'à l'écriture"

@@ -1,6 +1,7 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # cupcounter: a line a second, read from a pipe as it comes.
-resume[cupcounter]="une ligne par seconde, avec son pid et un numéro de tasse"
+resume["cupcounter"]="une ligne par seconde, avec son pid et un numéro de tasse"
 
 etape_cupcounter() {
   dire "Chaque seconde, son pid et un numéro de tasse, à partir de 0. Il ne s'arrête"

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # genreport: what fork returns to each side; then an orphan, for sure, and
 # its adoption.
-resume[genreport]="ce que fork renvoie au parent et au fils ; un orphelin"
+resume["genreport"]="ce que fork renvoie au parent et au fils ; un orphelin"
 
 etape_genreport() {
   dire "Un seul fork, puis chacun des deux processus écrit une ligne : sa génération,"
@@ -12,7 +13,7 @@ etape_genreport() {
   genreport >gen
   attendre_texte gen 20 "gen 2" || true
   indenter <gen
-  local l pere= fils= res_pere= pere_du_pere= pere_du_fils=
+  local l pere='' fils='' res_pere='' pere_du_pere='' pere_du_fils=''
   while IFS= read -r l; do
     if [[ $l =~ ^gen\ 1\ :\ je\ suis\ ([0-9]+)\ fils\ de\ ([0-9]+),\ res\ =\ ([0-9]+) ]]; then
       pere=${BASH_REMATCH[1]} pere_du_pere=${BASH_REMATCH[2]} res_pere=${BASH_REMATCH[3]}
@@ -25,7 +26,7 @@ etape_genreport() {
   dire "reçu 0. Le parent du parent ($pere_du_pere) est la visite (\$\$ = $$)."
   dire "Personne n'attend personne : l'ordre des lignes est celui de l'ordonnanceur."
   if [[ -n $pere_du_fils && $pere_du_fils != "$pere" ]]; then
-    local adoptant=?; nom_de "$pere_du_fils" adoptant
+    local adoptant='?'; nom_de "$pere_du_fils" adoptant
     dire "Cette fois, le fils se dit fils de $pere_du_fils et non de $pere : son parent"
     dire "avait déjà fini quand il a demandé getppid(). Orphelin, il a été adopté par"
     dire "le processus $pere_du_fils ($adoptant)."
@@ -40,7 +41,7 @@ etape_genreport() {
   sh -c 'cupcounter >/dev/null & read l' <ligne &
   local shell=$!
   exec {clavier}>ligne
-  local orphelin= i e
+  local orphelin='' i e
   for ((i = 0; i < 300; i++)); do
     { read -r orphelin _ <"/proc/$shell/task/$shell/children"; } 2>/dev/null ||
       orphelin=$(ps -o pid= --ppid "$shell" 2>/dev/null) || orphelin=
@@ -65,7 +66,7 @@ etape_genreport() {
     [[ ${e#* } != "$shell" ]] && break
     dormir 0.01
   done
-  local parent=${e#* } adoptant=?
+  local parent=${e#* } adoptant='?'
   nom_de "$parent" adoptant
   montrer "$orphelin"
   dire "Son parent terminé, cupcounter a été adopté par le processus $parent ($adoptant),"

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # handover: a process that becomes cupcounter under the same pid, caught
 # under its own name before its exec; then an exec that fails.
-resume[handover]="un processus qui devient cupcounter, sous le même pid"
+resume["handover"]="un processus qui devient cupcounter, sous le même pid"
 
 saisir_avant_exec() {
   local moi_nom nom essai p pas e i j
@@ -69,6 +70,7 @@ etape_handover() {
   dire "Sans cupcounter dans PATH, l'exec échoue et handover le dit. Le shell doit"
   dire "trouver handover lui-même : on le lance par son chemin, avec un PATH sans"
   dire "cupcounter pour lui seul."
+  # shellcheck disable=SC2016 # shown as it is typed
   commande 'PATH=/nulle-part "$(command -v handover)"; echo "code $?"'
   PATH=/nulle-part "$(command -v handover)" 2>&1 | indenter
   dire "    code ${PIPESTATUS[0]}"

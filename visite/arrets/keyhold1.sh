@@ -1,7 +1,8 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # keyhold1: a zombie child, held while its parent waits for a key; then what
 # becomes of it once the parent has gone.
-resume[keyhold1]="un fils zombie, tant que le parent attend une touche"
+resume["keyhold1"]="un fils zombie, tant que le parent attend une touche"
 
 etape_keyhold1() {
   local prog=keyhold1
@@ -34,7 +35,10 @@ etape_keyhold1() {
   wait "$parent"
   local code=$?
   rm -f touche sortie
-  for ((i = 0; i < 300; i++)); do lettre_etat "$fils" z && [[ $z == Z ]] || break; dormir 0.01; done
+  for ((i = 0; i < 300; i++)); do
+    if ! lettre_etat "$fils" z || [[ $z != Z ]]; then break; fi
+    dormir 0.01
+  done
   dire "$prog a lu son caractère et s'est terminé (code $code)."
   if etat "$fils" >/dev/null; then
     local e; e=$(etat "$fils")

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # keyhold2: keyhold1 without the blank at the end of its line, and only that:
 # its zombie is keyhold1's, which the stop before has shown.
-resume[keyhold2]="le même, sans le blanc en fin de ligne"
+resume["keyhold2"]="le même, sans le blanc en fin de ligne"
 
 etape_keyhold2() {
   dire "keyhold2 fait tout comme keyhold1, zombie compris, à un blanc près : pas de"

@@ -1,6 +1,7 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # linefit: a silent program, and the machine's cache lines.
-resume[linefit]="un programme muet, et les lignes de cache de la machine"
+resume["linefit"]="un programme muet, et les lignes de cache de la machine"
 
 # When the libc's L3 (getconf, from the processor's cpuid) is not the
 # kernel's (/sys, which montagne reads), says both and why they may differ.

@@ -1,8 +1,9 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # montagne: what a read costs, depending on where its data lies. In class,
 # the table keeps one block size in two, so that it fits with its title; the
 # same figures as a plot come next, on a screen of their own.
-resume[montagne]="ce que coûte une lecture, selon où sont les données"
+resume["montagne"]="ce que coûte une lecture, selon où sont les données"
 
 etape_montagne() {
   dire "registres ne touchait pas la mémoire. montagne la lit : des blocs de 4 Kio"

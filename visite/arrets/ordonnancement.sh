@@ -1,8 +1,9 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # ordonnancement: more processes ready to run than cores, each getting its
 # share, measured from their CPU times as they run; then one of them at
 # nice 19 against the others at 0.
-resume[ordonnancement]="plus de processus prêts que de cœurs, chacun sa part"
+resume["ordonnancement"]="plus de processus prêts que de cœurs, chacun sa part"
 
 # The CPU time (user + system: fields 14 and 15 of /proc/PID/stat, in clock
 # ticks) and the nice value (field 19) of process $1, into variables $2 and

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # registres: a loop that lives in registers, against the same source
 # unoptimised.
-resume[registres]="une boucle qui ne vit que dans les registres"
+resume["registres"]="une boucle qui ne vit que dans les registres"
 
 # Runs program $1, its output into $2, and meanwhile shows on the terminal,
 # in place, the processor time the kernel counts for it (/proc/PID/stat,

@@ -1,8 +1,9 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # signaux: Ctrl-Z's SIGTSTP and fg's SIGCONT on cupcounter; SIGTERM's default
 # action against attentif's handler; a parent that reaps on SIGCHLD, the cure
 # for keyhold1's zombie; and the codes 128 + n of a process a signal killed.
-resume[signaux]="suspendre, reprendre, intercepter : les signaux"
+resume["signaux"]="suspendre, reprendre, intercepter : les signaux"
 
 # Waits (at most 3 s) until process $1's state letter is, or is not ($2 = !),
 # the letter $3.

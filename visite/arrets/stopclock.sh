@@ -1,6 +1,7 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # stopclock: a stopwatch that measures nothing, and buffering.
-resume[stopclock]="un chronomètre qui ne mesure rien"
+resume["stopclock"]="un chronomètre qui ne mesure rien"
 
 etape_stopclock() {
   dire "stopclock annonce la commande qu'on lui nomme... et ne la lance pas. Le temps"

@@ -1,8 +1,9 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # tube: cupcounter | head -n 3. The one pipe the two processes share, seen
 # in /proc from both ends; then the writer, its reader gone, killed by
 # SIGPIPE at its next line: status 141.
-resume[tube]="deux processus reliés par un tube, puis SIGPIPE"
+resume["tube"]="deux processus reliés par un tube, puis SIGPIPE"
 
 # The two ends' times of death, as timestamps, once seen (tube_suivre).
 tube_fin_lecteur='' tube_fin_ecrivain=''
@@ -18,7 +19,8 @@ tube_suivre() {
     tube_fin_ecrivain=$EPOCHREALTIME change=1
   fi
   ((change && ${1:-0} && au_terminal)) || return 0
-  local l="    head fini à +$(depuis "$tube_debut" "$tube_fin_lecteur") s"
+  local l
+  l="    head fini à +$(depuis "$tube_debut" "$tube_fin_lecteur") s"
   if [[ -n $tube_fin_ecrivain ]]; then l+=", cupcounter à +$(depuis "$tube_debut" "$tube_fin_ecrivain") s"
   else l+=" ; cupcounter vit encore"; fi
   printf '\r\033[A\033[K%s\n%s' "$l" "$invite"

@@ -1,6 +1,7 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034,SC2154 # the tour's globals, shared by all it sources
 # The walkers: six processes racing, their reports in the order they finish.
-resume[walkers]="des marcheurs aléatoires, dans l'ordre où ils finissent"
+resume["walkers"]="des marcheurs aléatoires, dans l'ordre où ils finissent"
 
 rapports_suivants() {
   local morceau r k
@@ -35,10 +36,11 @@ etape_walkers() {
   # In class, longer walks: there is time to see them run.
   local n=20000000 coeurs
   ((classe)) && n=60000000
-  coeurs=$(nproc 2>/dev/null) || coeurs=?
+  coeurs=$(nproc 2>/dev/null) || coeurs='?'
   dire "Trois marcheurs à l'est, trois à l'ouest, enfants de la visite, chacun au hasard"
   dire "à partir de son pid. Chaque rapport arrive d'un bloc, quand son marcheur finit."
   commande "n=$n; mkfifo course"
+  # shellcheck disable=SC2016 # shown as it is typed
   commande_suite 'for i in 1 2 3; do rightwalker $i $n & leftwalker $i $n & done >course'
   mkfifo course
   # The pipe is held open until the walkers have it; then they are its only
@@ -52,7 +54,7 @@ etape_walkers() {
     marcheurs+=($!)
   done >course
   exec {course_lecture}<course {tenue}>&-
-  rapport_en_attente= rapports_vus=
+  rapport_en_attente='' rapports_vus=''
   if ((classe)); then
     printf '\n%s» 6 marcheurs pour %s cœurs : chacun a sa part. ps -C %s%s\n' \
       "$gras" "$coeurs" "rightwalker,leftwalker" "$normal"
