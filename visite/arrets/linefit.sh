@@ -22,6 +22,8 @@ desaccord_l3() {
 etape_linefit() {
   dire "linefit contient une fonction qui dit combien d'entiers tiennent dans une"
   dire "ligne de cache, mais son main ne l'appelle jamais : il rend 0 sans rien écrire."
+  montrer_code measures/linefit.cpp '^int main' '^}'
+  moment "prédisez : qu'écrit linefit, et avec quel code ?"
   commande 'linefit; echo "code $?"'
   linefit 2>&1 | indenter
   dire "    code ${PIPESTATUS[0]}"

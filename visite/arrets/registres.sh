@@ -31,6 +31,8 @@ etape_registres() {
   command -v registres_O0 >/dev/null && avec_O0=1
   dire "Ce qui compte : le temps de processeur (user) que le noyau compte à chaque"
   dire "processus, et non le temps écoulé, qu'allongent les autres processus."
+  montrer_code measures/registres.cpp 'for \(unsigned int i' '^    }'
+  moment "prédisez : registres_O0 prendra-t-il plus de temps de processeur ?"
   commande "time registres"
   local avant apres duree duree_O0=
   cpu_des_fils avant

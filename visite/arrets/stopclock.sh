@@ -6,6 +6,8 @@ resume["stopclock"]="un chronomètre qui ne mesure rien"
 etape_stopclock() {
   dire "stopclock annonce la commande qu'on lui nomme... et ne la lance pas. Le temps"
   dire "écoulé qu'il donne vaut toujours 0 : il ne mesure rien."
+  montrer_code measures/stopclock.cpp 'double temps_ecoule' 'fprintf\(stderr'
+  moment "prédisez : que fera stopclock ls -l ? Et dans un tube ?"
   commande "stopclock ls -l"
   dire "(la visite le lance sur un terminal à lui, comme au clavier, par la commande"
   dire "script -qc 'stopclock ls -l' /dev/null)"

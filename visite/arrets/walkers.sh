@@ -39,6 +39,9 @@ etape_walkers() {
   coeurs=$(nproc 2>/dev/null) || coeurs='?'
   dire "Trois marcheurs à l'est, trois à l'ouest, enfants de la visite, chacun au hasard"
   dire "à partir de son pid. Chaque rapport arrive d'un bloc, quand son marcheur finit."
+  montrer_code walkers/marche.cpp 'srand\(seed\)' 'return y'
+  montrer_code walkers/rightwalker.cpp 'uint64_t nb_steps = ' 'position_finale\(nb_steps, getpid'
+  moment "prédisez : les six positions seront-elles égales ? Dans quel ordre ?"
   commande "n=$n; mkfifo course"
   # shellcheck disable=SC2016 # shown as it is typed
   commande_suite 'for i in 1 2 3; do rightwalker $i $n & leftwalker $i $n & done >course'
