@@ -71,9 +71,9 @@ TEST(Demonstrations, PartageSharesItsBufferAfterForkThenCopiesOnlyThePagesTheChi
     const Memoire apres = memoire(fils);
     // One copy and one fault per page written, give or take the few pages
     // of stack and libc the child touches on the way.
-    EXPECT_NEAR(apres.privee - avant.privee, ecrites * page_ko, 256 + ecrites * page_ko / 50);
-    EXPECT_NEAR(champ_stat(fils, 10) - defauts_avant, ecrites, 64 + ecrites / 50);
-    EXPECT_NEAR(apres.partagee, avant.partagee - ecrites * page_ko, 256 + ecrites * page_ko / 50);
+    EXPECT_NEAR(apres.privee - avant.privee, ecrites * page_ko, 256 + ecrites * page_ko / 50.0);
+    EXPECT_NEAR(champ_stat(fils, 10) - defauts_avant, ecrites, 64 + ecrites / 50.0);
+    EXPECT_NEAR(apres.partagee, avant.partagee - ecrites * page_ko, 256 + ecrites * page_ko / 50.0);
 
     ASSERT_TRUE(p.ecrire("\n"));
     EXPECT_EQ(p.attendre(10s), 0);

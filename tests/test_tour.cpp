@@ -499,6 +499,6 @@ TEST(Tour, SchedulingAndCopyOnWriteStopsShowTheKernelsFigures)
     EXPECT_LT(decimal(m[2]), 4);
     const int ecrites = std::stoi(chercher(sortie, "le fils a écrit (\\d+) pages"));
     ASSERT_TRUE(std::regex_search(sortie, m, std::regex("Chez le fils, (\\d+) pages privées de plus \\([\\d,]+ Mio\\) et (\\d+) défauts")));
-    EXPECT_NEAR(std::stoi(m[1]), ecrites, 64 + ecrites / 50);
-    EXPECT_NEAR(std::stoi(m[2]), ecrites, 64 + ecrites / 50);
+    EXPECT_NEAR(std::stoi(m[1]), ecrites, 64 + ecrites / 50.0);
+    EXPECT_NEAR(std::stoi(m[2]), ecrites, 64 + ecrites / 50.0);
 }

@@ -155,16 +155,15 @@ std::string nombre(double v)
 
 std::string formater(const char *format, ...)
 {
-    va_list valeurs;
+    va_list valeurs, mesure;
     va_start(valeurs, format);
-    int n = std::vsnprintf(nullptr, 0, format, valeurs);
-    va_end(valeurs);
+    va_copy(mesure, valeurs); // the same values, read twice
+    int n = std::vsnprintf(nullptr, 0, format, mesure);
+    va_end(mesure);
     std::string s(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-    if (n > 0) {
-        va_start(valeurs, format); // the same values, read again
+    if (n > 0)
         std::vsnprintf(s.data(), s.size() + 1, format, valeurs);
-        va_end(valeurs);
-    }
+    va_end(valeurs);
     return s;
 }
 
