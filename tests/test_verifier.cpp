@@ -201,32 +201,36 @@ TEST(Verifier, NamesTheStudentsOwnFilesAndAProgramOlderThanItsSource)
     fs::remove_all(dossier);
 }
 
-// A lab machine whose /tmp is mounted noexec: verifier runs its programs
+// A lab machine whose TMPDIR is mounted noexec: verifier runs its programs
 // elsewhere, and says what to do where nowhere will do. Tried as root, in a
-// mount namespace of the test's own.
+// mount namespace of the test's own, on a TMPDIR of its own (the build may
+// lie in /tmp itself, as CI's clone does).
 TEST(Verifier, OnANoexecTmpItRunsThemElsewhereOrSaysWhatToDo)
 {
     if (geteuid() != 0)
-        GTEST_SKIP() << "mounting a noexec /tmp needs root";
-    auto sur = [](const std::string &montes) {
+        GTEST_SKIP() << "mounting a noexec folder needs root";
+    const fs::path noexec = fs::temp_directory_path() / ("noexec-" + std::to_string(getpid()));
+    fs::create_directories(noexec);
+    auto sur = [&](const std::string &aussi) {
         return executer({.programme = "unshare",
                          .arguments = {"--mount", "--propagation", "private", "sh", "-c",
-                                       "for d in " + montes + "; do mount -t tmpfs -o noexec "
-                                       "none $d || exit 99; done; exec \"$0\" \"$@\"",
+                                       "for d in \"$TMPDIR\" " + aussi + "; do mount -t tmpfs -o "
+                                       "noexec none \"$d\" || exit 99; done; exec \"$0\" \"$@\"",
                                        CHEMIN_VERIFIER, "sans-zombie",
                                        std::string(DOSSIER_EXERCICES) + "/sans-zombie/solution.cpp"},
-                         .environnement = {{"TMPDIR", std::nullopt}}},
+                         .environnement = {{"TMPDIR", noexec.string()}}},
                         60s);
     };
-    auto ailleurs = sur("/tmp");
+    auto ailleurs = sur("");
     EXPECT_EQ(ailleurs.code, 0) << ailleurs.sortie << ailleurs.erreur;
     EXPECT_NE(ailleurs.sortie.find("Bilan\u00a0: 6 critères tenus sur 6."), std::string::npos)
         << ailleurs.sortie;
-    auto nulle_part = sur("/tmp /var/tmp /dev/shm");
+    auto nulle_part = sur("/var/tmp /dev/shm");
     EXPECT_EQ(nulle_part.code, 2) << nulle_part.sortie << nulle_part.erreur;
     EXPECT_NE(nulle_part.erreur.find("\n    mkdir -p ~/tmp && TMPDIR=~/tmp verifier …\n"),
               std::string::npos)
         << nulle_part.erreur;
+    fs::remove(noexec);
 }
 
 // A student's program that leaves processes behind it, one of them in a
