@@ -63,7 +63,7 @@ for f in "${fichiers[@]}"; do
   [[ -f $dossier/usr/share/processus-en-direct/$f ]] || { echo "missing: $f"; manque=1; }
 done
 # The demonstration programs' own sources, which the tour shows excerpts of.
-read -ra montres < <(sed -n 's/^\(dix\|demonstrations\)://p' "$racine/programmes" | tr '\n' ' ')
+read -ra montres <<<"$(sed -n 's/^\(dix\|demonstrations\)://p' "$racine/programmes" | tr '\n' ' ')"
 for p in "${montres[@]}"; do
   compgen -G "$dossier/usr/share/processus-en-direct/*/$p.cpp" >/dev/null ||
     { echo "missing source: $p.cpp"; manque=1; }
