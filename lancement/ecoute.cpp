@@ -93,16 +93,28 @@ std::array<sock_filter, 23> filtre_d_ecoute(bool sigchld, bool signaux)
     }};
 }
 
-void envoyer_descripteur(int canal, int fd)
-{
+// One byte, and room for one descriptor beside it: how a listener travels
+// from the started program to its launcher. Points into itself: not copied.
+struct MessageDescripteur {
     char octet = 0;
     struct iovec morceau = {&octet, 1};
     alignas(struct cmsghdr) char place[CMSG_SPACE(sizeof(int))] = {};
     struct msghdr message = {};
-    message.msg_iov = &morceau;
-    message.msg_iovlen = 1;
-    message.msg_control = place;
-    message.msg_controllen = sizeof place;
+    MessageDescripteur()
+    {
+        message.msg_iov = &morceau;
+        message.msg_iovlen = 1;
+        message.msg_control = place;
+        message.msg_controllen = sizeof place;
+    }
+    MessageDescripteur(const MessageDescripteur &) = delete;
+    MessageDescripteur &operator=(const MessageDescripteur &) = delete;
+};
+
+void envoyer_descripteur(int canal, int fd)
+{
+    MessageDescripteur m;
+    struct msghdr &message = m.message;
     struct cmsghdr *entete = CMSG_FIRSTHDR(&message);
     entete->cmsg_level = SOL_SOCKET;
     entete->cmsg_type = SCM_RIGHTS;
@@ -197,14 +209,8 @@ bool ecouter(int canal, bool sigchld, bool signaux)
 
 int recevoir_ecoute(int canal)
 {
-    char octet;
-    struct iovec morceau = {&octet, 1};
-    alignas(struct cmsghdr) char place[CMSG_SPACE(sizeof(int))] = {};
-    struct msghdr message = {};
-    message.msg_iov = &morceau;
-    message.msg_iovlen = 1;
-    message.msg_control = place;
-    message.msg_controllen = sizeof place;
+    MessageDescripteur m;
+    struct msghdr &message = m.message;
     if (recvmsg(canal, &message, MSG_CMSG_CLOEXEC) <= 0)
         return -1;
     struct cmsghdr *entete = CMSG_FIRSTHDR(&message);
