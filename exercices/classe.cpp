@@ -251,7 +251,7 @@ std::size_t tout_verifier(Classe &classe, const OptionsClasse &options,
         }
         // What a finished copy left behind came back here (a subreaper):
         // ended, while the checks under way go on.
-        finir_les_restes(verifications);
+        lancement::finir_les_restes(verifications);
         std::size_t avant = ecrits;
         ecrire_les_prets();
         if (ecrits != avant || faites != deja_faites)
@@ -263,7 +263,7 @@ std::size_t tout_verifier(Classe &classe, const OptionsClasse &options,
     for (auto &c : en_cours)
         if (c)
             conclure(*c, true);
-    finir_les_restes();
+    lancement::finir_les_restes();
     avancement.effacer();
     return ecrits;
 }

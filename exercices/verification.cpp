@@ -402,7 +402,7 @@ Bilan verifier_programme(const Exercice &exercice, const fs::path &programme,
         ecrire(rapport);
         ecrit.ligne({"critere", std::to_string(numero), mot_du_rapport(v.sorte), critere.enonce,
                      v.preuve});
-        finir_les_restes();
+        lancement::finir_les_restes();
         bilan.tenus += v.sorte == Verdict::tenu;
         bilan.echoues += v.sorte == Verdict::echoue;
         bilan.impossibles += v.sorte == Verdict::impossible;

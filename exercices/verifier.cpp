@@ -36,6 +36,8 @@ using namespace exercices;
 namespace {
 
 const std::string insecable = "\u00a0";
+// What the guard's worker execs to clean up after a signal (garde.h).
+constexpr const char *option_nettoyage = "--nettoyer";
 
 const char *const synopsis[] = {
     "verifier [--premier-echec] [--rapport FICHIER] EXERCICE PROGRAMME",
@@ -113,7 +115,7 @@ int sous_garde_dans_un_dossier(const fs::path &dossier_bin,
     setenv("TMPDIR", dossier.c_str(), 1);
     lancement::toujours_restreindre();
     lancement::toujours_confiner({dossier.string(), {dossier_bin.string()}});
-    return sous_garde(dossier, [&] {
+    return lancement::sous_garde(dossier, option_nettoyage, [&] {
         // The worker's only children are the programs it starts, and their
         // orphans: it reaps them all as they end.
         lancement::ramasser_tous_les_enfants();
@@ -263,9 +265,16 @@ std::string lire_la_ligne(int argc, char *argv[], Demande &demande)
 int main(int argc, char *argv[])
 {
     fs::path dossier_bin = fs::read_symlink("/proc/self/exe").parent_path();
-    // The cleaner verifier's own signal handler execs (garde.h), not an option.
-    if (argc == 4 && std::string(argv[1]) == option_nettoyage)
-        return nettoyer(std::atoi(argv[2]), argv[3]);
+    // The cleaner verifier's own signal handler execs (garde.h), not an
+    // option. It removes only the folder this verifier made (TMPDIR points
+    // to it): the option is not for anyone to type.
+    if (argc == 4 && std::string(argv[1]) == option_nettoyage) {
+        fs::path dossier = argv[3];
+        const char *tmpdir = std::getenv("TMPDIR");
+        bool le_sien = tmpdir != nullptr && dossier == tmpdir &&
+                       dossier.filename().string().starts_with("verifier-");
+        lancement::nettoyer(std::atoi(argv[2]), le_sien ? dossier : fs::path());
+    }
 
     Demande demande;
     if (auto erreur = lire_la_ligne(argc, argv, demande); !erreur.empty())

@@ -1,3 +1,4 @@
+// The guard and its worker (garde.h).
 #include "garde.h"
 
 #include <algorithm>
@@ -15,12 +16,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "interne.h"
 #include "lancement.h"
+#include "proc.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-namespace exercices {
+namespace lancement {
 namespace {
 
 constexpr int signaux_de_fin[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
@@ -39,7 +42,7 @@ void transmettre(int signal)
 
 // What the handler execs, made before any signal can come.
 char exe[] = "/proc/self/exe";
-char nom_nettoyeur[] = "verifier";
+char nom_nettoyeur[64];
 char option[32];
 char numero_signal[16];
 char chemin_dossier[PATH_MAX];
@@ -47,7 +50,7 @@ char *argv_nettoyeur[] = {nom_nettoyeur, option, numero_signal, chemin_dossier, 
 
 void interrompre(int signal)
 {
-    lancement::arreter_tout();
+    arreter_tout();
     // The number, written without stdio (async-signal-safe).
     char chiffres[16];
     int n = 0;
@@ -97,15 +100,8 @@ namespace {
 std::vector<pid_t> descendants(const std::vector<pid_t> &sauf)
 {
     std::map<pid_t, std::vector<pid_t>> enfants;
-    std::error_code ignore;
-    for (const auto &entree : fs::directory_iterator("/proc", ignore)) {
-        std::string nom = entree.path().filename().string();
-        if (nom.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        pid_t pid = static_cast<pid_t>(std::stol(nom));
-        if (auto e = lancement::lire_stat(pid))
-            enfants[e->parent].push_back(pid);
-    }
+    for (const auto &[pid, etat] : tous_les_processus())
+        enfants[etat.parent].push_back(pid);
     std::vector<pid_t> tous = {getpid()};
     for (std::size_t k = 0; k < tous.size(); k++)
         for (pid_t p : enfants[tous[k]])
@@ -136,10 +132,12 @@ void finir_les_restes(const std::vector<pid_t> &sauf)
     }
 }
 
-int sous_garde(const fs::path &dossier, const std::function<int()> &travail)
+int sous_garde(const fs::path &dossier, const char *option_nettoyage,
+               const std::function<int()> &travail)
 {
-    lancement::adopter_les_orphelins();
+    adopter_les_orphelins();
     pid_t garde = getpid();
+    std::snprintf(nom_nettoyeur, sizeof nom_nettoyeur, "%s", program_invocation_short_name);
     std::snprintf(option, sizeof option, "%s", option_nettoyage);
     std::snprintf(chemin_dossier, sizeof chemin_dossier, "%s", dossier.c_str());
 
@@ -151,13 +149,14 @@ int sous_garde(const fs::path &dossier, const std::function<int()> &travail)
     sigprocmask(SIG_BLOCK, &fin, &avant);
     std::fflush(nullptr);
     pid_t pid = fork();
+    int erreur_fork = errno;
     if (pid == 0) {
         installer(interrompre);
         prctl(PR_SET_PDEATHSIG, SIGTERM);
         sigprocmask(SIG_SETMASK, &avant, nullptr);
         if (getppid() != garde)
             raise(SIGTERM); // the guard is gone already
-        lancement::adopter_les_orphelins();
+        adopter_les_orphelins();
         int code = travail();
         std::fflush(nullptr);
         std::exit(code);
@@ -173,7 +172,9 @@ int sous_garde(const fs::path &dossier, const std::function<int()> &travail)
     std::error_code ignore;
     fs::remove_all(dossier, ignore);
     if (pid < 0) {
-        std::perror("verifier : fork");
+        std::string message = program_invocation_short_name + insecable + ": fork" +
+                              insecable + ": " + raison(erreur_fork) + "\n";
+        std::fputs(message.c_str(), stderr);
         return 2;
     }
     if (WIFSIGNALED(statut))
@@ -181,7 +182,7 @@ int sous_garde(const fs::path &dossier, const std::function<int()> &travail)
     return WEXITSTATUS(statut);
 }
 
-int nettoyer(int signal, const fs::path &dossier)
+void nettoyer(int signal, const fs::path &dossier)
 {
     // Further signals (Ctrl-C hits the guard, which passes it on) change
     // nothing now; the handler's mask came through exec.
@@ -192,13 +193,9 @@ int nettoyer(int signal, const fs::path &dossier)
     sigprocmask(SIG_SETMASK, &aucun, nullptr);
     finir_les_restes();
     std::error_code ignore;
-    // Only the folder this verifier made (TMPDIR points to it): the option
-    // is for the worker's handler, not for anyone to type.
-    const char *tmpdir = std::getenv("TMPDIR");
-    if (tmpdir != nullptr && dossier == tmpdir &&
-        dossier.filename().string().starts_with("verifier-"))
+    if (!dossier.empty())
         fs::remove_all(dossier, ignore);
     mourir_de(signal);
 }
 
-} // namespace exercices
+} // namespace lancement
