@@ -16,6 +16,34 @@
 
 namespace lancement {
 
+namespace {
+
+// The child's side: its own session, stdin the pipe, the rest /dev/null;
+// errno goes back through erreur if exec fails.
+[[noreturn]] void devenir_la_session(const std::string &programme, char *const argv[],
+                                     int entree, int erreur,
+                                     const std::optional<Confinement> &confinement, int canal)
+{
+    sigset_t aucun;
+    sigemptyset(&aucun);
+    sigprocmask(SIG_SETMASK, &aucun, nullptr);
+    for (int s : {SIGINT, SIGHUP, SIGTERM, SIGQUIT, SIGPIPE})
+        signal(s, SIG_DFL);
+    setsid(); // its own session and group: one kill ends it all
+    dup2(entree, 0);
+    int nul = open("/dev/null", O_WRONLY);
+    dup2(nul, 1);
+    dup2(nul, 2);
+    if (confinement && !confiner(*confinement, "").signaux && canal >= 0)
+        ecouter(canal, false, true);
+    execvp(programme.c_str(), argv);
+    int e = errno;
+    (void)!write(erreur, &e, sizeof e);
+    _exit(127);
+}
+
+} // namespace
+
 Session::Session(const std::string &programme, const std::string &nom,
                  const std::optional<Confinement> &confinement)
 {
@@ -34,24 +62,8 @@ Session::Session(const std::string &programme, const std::string &nom,
     if (confinement && socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, canal) != 0)
         canal[0] = canal[1] = -1;
     pid_t pid = fork();
-    if (pid == 0) {
-        sigset_t aucun;
-        sigemptyset(&aucun);
-        sigprocmask(SIG_SETMASK, &aucun, nullptr);
-        for (int s : {SIGINT, SIGHUP, SIGTERM, SIGQUIT, SIGPIPE})
-            signal(s, SIG_DFL);
-        setsid(); // its own session and group: one kill ends it all
-        dup2(tube[0], 0);
-        int nul = open("/dev/null", O_WRONLY);
-        dup2(nul, 1);
-        dup2(nul, 2);
-        if (confinement && !confiner(*confinement, "").signaux && canal[1] >= 0)
-            ecouter(canal[1], false, true);
-        execvp(programme.c_str(), argv.data());
-        int e = errno;
-        (void)!write(erreur[1], &e, sizeof e);
-        _exit(127);
-    }
+    if (pid == 0)
+        devenir_la_session(programme, argv.data(), tube[0], erreur[1], confinement, canal[1]);
     int e = errno;
     close(tube[0]);
     close(erreur[1]);
