@@ -16,7 +16,7 @@
 
 #include <unistd.h>
 
-#include "lancement.h"
+#include "duree_processus.h"
 
 using namespace lancement;
 using Horloge = std::chrono::steady_clock;
@@ -47,7 +47,12 @@ double duree(const Lancement &l)
 
 int main(int argc, char *argv[])
 {
-    const int fois = argc > 1 ? std::atoi(argv[1]) : 100;
+    const char *usage = "usage : bench_confinement [ESSAIS]\n";
+    int k = lire_options_banc(argc, argv, "bench_confinement", usage);
+    if (argc - k > 1)
+        return options::erreur_d_usage("bench_confinement", "un argument au plus : ESSAIS", usage);
+    const int fois =
+        k < argc ? static_cast<int>(nombre_banc(argv[k], "bench_confinement", usage)) : 100;
     fs::path dossier = fs::temp_directory_path() / ("bench-confinement-" + std::to_string(getpid()));
     fs::create_directories(dossier);
     Promesses p = promesses_du_confinement();

@@ -3,8 +3,11 @@
 // the exit status 2.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <getopt.h>
 
+#include "lancement.h"
 #include "options.h"
 
 namespace {
@@ -51,6 +54,33 @@ TEST(Options, AMistakeGoesToStderrWithTheUsageAndStatus2)
     std::string v = testing::internal::GetCapturedStdout();
     EXPECT_EQ(v, std::string("outil (Processus en direct) ") + options::version + "\n");
     EXPECT_NE(std::string(options::version).find('.'), std::string::npos);
+}
+
+// The benchmarks are run by hand: a count they cannot use is refused before
+// any run, as a mistake (a count of 0 used to time nothing, then read the
+// median of no figures).
+TEST(Options, EveryBenchmarkIsCalledTheSameWay)
+{
+    std::istringstream bancs(BANCS);
+    for (std::string banc; std::getline(bancs, banc, ':');) {
+        auto lancer = [&](std::vector<std::string> arguments) {
+            return lancement::executer({.programme = banc,
+                                        .arguments = std::move(arguments),
+                                        .entree = lancement::Flux::nul});
+        };
+        std::string nom = banc.substr(banc.rfind('/') + 1);
+        auto aide = lancer({"--help"});
+        EXPECT_EQ(aide.code, 0) << nom;
+        EXPECT_TRUE(aide.sortie.starts_with("usage\u00a0: " + nom)) << aide.sortie;
+        EXPECT_EQ(lancer({"--version"}).sortie,
+                  nom + " (Processus en direct) " + options::version + "\n");
+        for (const char *faux : {"0", "dix", "--vite"}) {
+            auto r = lancer({faux});
+            EXPECT_EQ(r.code, 2) << nom << " " << faux;
+            EXPECT_TRUE(r.erreur.starts_with(nom + "\u00a0: ")) << r.erreur;
+            EXPECT_EQ(r.sortie, "") << nom << " " << faux;
+        }
+    }
 }
 
 } // namespace
