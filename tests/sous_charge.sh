@@ -3,7 +3,9 @@
 # workers busy on the CPU the whole time, as a room's other programs would.
 # Each run's failed tests are named as it ends; at the end, how many runs
 # failed, and every failed test with the number of runs it failed in. Exits 1
-# if any run failed (each run's log is then kept, and its folder named). The suite must be built (./run-tests, or cmake --build).
+# if any run failed (each run's log, with the output of every test that
+# failed, is then kept, and its folder named). The suite must be built
+# (./run-tests, or cmake --build).
 #   tests/sous_charge.sh [N] [BUILD_DIR]     (N: 30 by default)
 set -euo pipefail
 n=${1:-30}
@@ -23,7 +25,7 @@ rates=0
 debut=$SECONDS
 for ((k = 1; k <= n; k++)); do
   depart=$SECONDS
-  if ctest --test-dir "$build" -j2 --timeout 120 >"$journaux/$k" 2>&1; then
+  if ctest --test-dir "$build" -j2 --timeout 120 --output-on-failure >"$journaux/$k" 2>&1; then
     echo "run $k/$n: pass ($((SECONDS - depart)) s)"
   else
     rates=$((rates + 1))
