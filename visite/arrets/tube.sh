@@ -50,8 +50,13 @@ etape_tube() {
   cupcounter >&"$vers_head" &
   tube_ecrivain=$!
   exec {vers_head}>&-
-  local i e
-  for ((i = 0; i < 300; i++)); do nom_de "$tube_ecrivain" e && [[ $e == cupcounter ]] && break; dormir 0.01; done
+  # Both shown once they run their own program: until its exec, each is a
+  # copy of the tour, and ps would show the tour's command line.
+  local i e l
+  for ((i = 0; i < 300; i++)); do
+    nom_de "$tube_ecrivain" e && nom_de "$tube_lecteur" l && [[ $e == cupcounter && $l == head ]] && break
+    dormir 0.01
+  done
   dire "cupcounter (pid $tube_ecrivain) et head (pid $tube_lecteur), fils de la visite :"
   montrer "$tube_ecrivain" "$tube_lecteur"
   commande_suite "readlink /proc/$tube_ecrivain/fd/1 /proc/$tube_lecteur/fd/0"
