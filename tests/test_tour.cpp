@@ -315,7 +315,12 @@ TEST(Tour, ClosingTheTerminalAtAStopLeavesNothing)
     }
     // The tour's last word may still be clearing up as its processes go.
     EXPECT_TRUE(attendre_que([&] { return std::filesystem::is_empty(dossier / "tmp"); }, 5s))
-        << "the tour left files";
+        << "the tour left files: " << [&] {
+               std::string restes;
+               for (const auto &f : std::filesystem::recursive_directory_iterator(dossier / "tmp"))
+                   restes += " " + f.path().lexically_relative(dossier / "tmp").string();
+               return restes;
+           }();
     std::filesystem::remove_all(dossier);
 }
 
