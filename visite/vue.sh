@@ -120,7 +120,11 @@ vue() {
   tic=$(getconf CLK_TCK 2>/dev/null) || tic=100
   trap 'kill -USR1 "$visite" 2>/dev/null; exit 0' HUP TERM INT
   trap 'hauteur=0' WINCH
-  exec {silence}<>"$dossier/.silence" || exit 0
+  # A pipe of its own to wait on, that nobody writes to. The tour's FIFO,
+  # opened by name, would be made again as a plain file if the tour were
+  # removing its folder at that moment (a hung-up tour, a slow start): the
+  # folder could no longer be removed.
+  exec {silence}<> <(:) || exit 0
   printf '\033[?25l'
   while [[ $(depart "$visite") == "$debut" ]]; do
     { read -r aussi <"$dossier/.aussi"; } 2>/dev/null || aussi=
