@@ -313,7 +313,7 @@ TEST(Tour, ClosingTheTerminalAtAStopLeavesNothing)
         // Orphans came back to this test, a subreaper: reap them all.
         attendre_que([] { return waitpid(-1, nullptr, WNOHANG) < 0; }, 5s);
     }
-    // The tour's last word may still be clearing up as its processes go.
+    // Every process has gone: a file still here stays, as the tour's leftover.
     EXPECT_TRUE(attendre_que([&] { return std::filesystem::is_empty(dossier / "tmp"); }, 5s))
         << "the tour left files: " << [&] {
                std::string restes;
